@@ -1,0 +1,34 @@
+# Native build: the installer's Win32 calls go to winsim.
+find_package(nlohmann_json 3 REQUIRED)
+
+file(GLOB WINSIM_SOURCES CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/winsim/*.cpp)
+list(REMOVE_ITEM WINSIM_SOURCES
+  ${CMAKE_SOURCE_DIR}/winsim/startup.cpp
+  ${CMAKE_SOURCE_DIR}/winsim/tool.cpp)
+
+add_library(winsim STATIC ${WINSIM_SOURCES})
+target_include_directories(winsim PUBLIC ${CMAKE_SOURCE_DIR})
+target_link_libraries(winsim PRIVATE nlohmann_json::nlohmann_json)
+
+add_library(installer STATIC ${MRV_SOURCES})
+target_include_directories(installer PUBLIC ${CMAKE_SOURCE_DIR}/src ${CMAKE_SOURCE_DIR})
+target_link_libraries(installer PUBLIC winsim)
+
+# The native install program: winsim's process start-up loads the machine,
+# runs the installer's entry point and saves the machine.
+add_executable(install ${CMAKE_SOURCE_DIR}/src/app/main.cpp ${CMAKE_SOURCE_DIR}/winsim/startup.cpp)
+target_link_libraries(install PRIVATE installer)
+
+add_executable(winsim-tool ${CMAKE_SOURCE_DIR}/winsim/tool.cpp)
+set_target_properties(winsim-tool PROPERTIES OUTPUT_NAME winsim)
+target_link_libraries(winsim-tool PRIVATE winsim nlohmann_json::nlohmann_json)
+
+enable_testing()
+add_subdirectory(tests)
+
+if(MRV_BENCH AND EXISTS ${CMAKE_SOURCE_DIR}/bench/CMakeLists.txt)
+  add_subdirectory(bench)
+endif()
+if(MRV_FUZZ AND EXISTS ${CMAKE_SOURCE_DIR}/fuzz/CMakeLists.txt)
+  add_subdirectory(fuzz)
+endif()
