@@ -1,0 +1,341 @@
+// mrvspool.exe: makes the installer's spooler calls one at a time, with the
+// same arguments, so that a test (or a person) can see what the spooler of
+// this machine answers to each. Not shipped.
+//
+//   mrvspool addmonitor [DLL]          AddMonitorW level 2 ("Morvalente:",
+//                                      "Windows x64", DLL or "gwrmon64.dll")
+//   mrvspool deletemonitor             DeleteMonitorW("Windows x64", "Morvalente:")
+//   mrvspool adddriver DIR [HELP]      AddPrinterDriverExW level 6, APD_COPY_ALL_FILES,
+//                                      files DIR\gwrdrv64.dll, DIR\gwrui64.dll and
+//                                      DIR\gwrhelp.chm (HELP "-" for no help file)
+//   mrvspool deletedriver [FLAGS]      DeletePrinterDriverExW("Windows x64",
+//                                      "Morvalente printer", FLAGS or 4, version 0)
+//   mrvspool addprinter NAME [PORT [DRIVER [DATATYPE]]]
+//                                      AddPrinterW level 2 as the installer fills it
+//                                      (no data type unless DATATYPE is given)
+//   mrvspool deleteprinter NAME        OpenPrinterW (0x10004), purge (result only
+//                                      shown), DeletePrinter
+//   mrvspool setport NAME PORT         GetPrinterW level 2, new port, SetPrinterW level 2
+//   mrvspool setsubkey NAME VALUE      SetPrinterDataA and SetPrinterDataExA "DsUser"
+//   mrvspool getsubkey NAME            GetPrinterDataA, then GetPrinterDataExA "DsUser"
+//   mrvspool getdefault                winspool ordinal 203
+//   mrvspool setdefault NAME           winspool ordinal 204
+//   mrvspool ordinals                  which named exports ordinals 203 and 204 are
+//   mrvspool driverdir                 GetPrinterDriverDirectoryW("Windows x64")
+//   mrvspool spooler status|stop|start the service "spooler"
+//
+// Each command prints one line "ok ..." or "fail CALL CODE" (the last error)
+// and exits 0 on success, 1 on failure, 2 for a bad command line.
+#include <windows.h>
+#include <winspool.h>
+
+#include "out.h"
+
+// winspool.drv exports these by ordinal only (203, 204); the import library
+// made from src/platform/winspool_ordinals.def binds the names.
+extern "C" {
+BOOL WINAPI SpoolGetDefaultPrinterW(LPWSTR pszBuffer, LPDWORD pcchBuffer);
+BOOL WINAPI SpoolSetDefaultPrinterW(LPCWSTR pszPrinter);
+}
+
+namespace {
+
+const WCHAR kEnvironment[] = L"Windows x64";
+const WCHAR kMonitorName[] = L"Morvalente:";
+const WCHAR kDriverName[] = L"Morvalente printer";
+const WCHAR kMaker[] = L"Garrowe Software Kft.";
+
+int Ok(const char *what, const WCHAR *detail = nullptr) {
+  out::Text("ok ");
+  out::Text(what);
+  if (detail) {
+    out::Text(" ");
+    out::Wide(detail);
+  }
+  out::End();
+  return 0;
+}
+
+int Fail(const char *call, DWORD code) {
+  out::Text("fail ");
+  out::Text(call);
+  out::Text(" ");
+  out::Number(code);
+  out::End();
+  return 1;
+}
+
+// dir + "\" + name into path (MAX_PATH characters); false when too long.
+bool Join(const WCHAR *dir, const WCHAR *name, WCHAR *path) {
+  int n = lstrlenW(dir);
+  if (n + 1 + lstrlenW(name) + 1 > MAX_PATH) return false;
+  lstrcpyW(path, dir);
+  if (n > 0 && dir[n - 1] != L'\\') lstrcatW(path, L"\\");
+  lstrcatW(path, name);
+  return true;
+}
+
+int AddMonitorCommand(const WCHAR *dll) {
+  MONITOR_INFO_2W info;
+  info.pName = (LPWSTR)kMonitorName;
+  info.pEnvironment = (LPWSTR)kEnvironment;
+  info.pDLLName = (LPWSTR)dll;
+  if (!AddMonitorW(nullptr, 2, (LPBYTE)&info)) return Fail("AddMonitorW", GetLastError());
+  return Ok("AddMonitorW");
+}
+
+int DeleteMonitorCommand() {
+  if (!DeleteMonitorW(nullptr, (LPWSTR)kEnvironment, (LPWSTR)kMonitorName))
+    return Fail("DeleteMonitorW", GetLastError());
+  return Ok("DeleteMonitorW");
+}
+
+int AddDriverCommand(const WCHAR *dir, const WCHAR *help) {
+  WCHAR driver[MAX_PATH], config[MAX_PATH], helpfile[MAX_PATH];
+  if (!Join(dir, L"gwrdrv64.dll", driver) || !Join(dir, L"gwrui64.dll", config) ||
+      !Join(dir, help ? help : L"gwrhelp.chm", helpfile))
+    return Fail("path", ERROR_FILENAME_EXCED_RANGE);
+  if (help && lstrcmpW(help, L"-") == 0) helpfile[0] = 0;
+  DRIVER_INFO_6W info;
+  ZeroMemory(&info, sizeof(info));
+  info.cVersion = 3;
+  info.pName = (LPWSTR)kDriverName;
+  info.pEnvironment = (LPWSTR)kEnvironment;
+  info.pDriverPath = driver;
+  info.pDataFile = driver;
+  info.pConfigFile = config;
+  info.pHelpFile = helpfile;
+  info.pszMfgName = (LPWSTR)kMaker;
+  info.pszOEMUrl = (LPWSTR)L"http://www.garrowe.example/";
+  info.pszProvider = (LPWSTR)kMaker;
+  if (!AddPrinterDriverExW(nullptr, 6, (LPBYTE)&info, APD_COPY_ALL_FILES))
+    return Fail("AddPrinterDriverExW", GetLastError());
+  return Ok("AddPrinterDriverExW");
+}
+
+int DeleteDriverCommand(DWORD flags) {
+  if (!DeletePrinterDriverExW(nullptr, (LPWSTR)kEnvironment, (LPWSTR)kDriverName, flags, 0))
+    return Fail("DeletePrinterDriverExW", GetLastError());
+  return Ok("DeletePrinterDriverExW");
+}
+
+int AddPrinterCommand(const WCHAR *name, const WCHAR *port, const WCHAR *driver, const WCHAR *datatype) {
+  PRINTER_INFO_2W info;
+  ZeroMemory(&info, sizeof(info));
+  info.pPrinterName = (LPWSTR)name;
+  info.pPortName = (LPWSTR)port;
+  info.pDriverName = (LPWSTR)driver;
+  info.pComment = (LPWSTR)L"";
+  info.pPrintProcessor = (LPWSTR)L"WinPrint";
+  info.pDatatype = (LPWSTR)datatype;
+  SetLastError(0);
+  HANDLE h = AddPrinterW(nullptr, 2, (LPBYTE)&info);
+  if (!h) return Fail("AddPrinterW", GetLastError());
+  ClosePrinter(h);
+  return Ok("AddPrinterW", name);
+}
+
+int DeletePrinterCommand(const WCHAR *name) {
+  PRINTER_DEFAULTSW defaults = {nullptr, nullptr, DELETE | PRINTER_ACCESS_ADMINISTER};
+  HANDLE h = nullptr;
+  if (!OpenPrinterW((LPWSTR)name, &h, &defaults)) return Fail("OpenPrinterW", GetLastError());
+  // The purge's result does not decide anything, as in the installer; it is
+  // shown for the record.
+  if (!SetPrinterW(h, 0, nullptr, PRINTER_CONTROL_PURGE)) {
+    out::Text("note purge failed ");
+    out::Number(GetLastError());
+    out::End();
+  }
+  if (!DeletePrinter(h)) {
+    DWORD err = GetLastError();
+    ClosePrinter(h);
+    return Fail("DeletePrinter", err);
+  }
+  ClosePrinter(h);
+  return Ok("DeletePrinter", name);
+}
+
+int SetPortCommand(const WCHAR *name, const WCHAR *port) {
+  PRINTER_DEFAULTSW defaults = {nullptr, nullptr, PRINTER_ALL_ACCESS};
+  HANDLE h = nullptr;
+  if (!OpenPrinterW((LPWSTR)name, &h, &defaults)) return Fail("OpenPrinterW", GetLastError());
+  DWORD needed = 0;
+  GetPrinterW(h, 2, nullptr, 0, &needed);
+  LPBYTE buf = needed ? (LPBYTE)HeapAlloc(GetProcessHeap(), HEAP_ZERO_MEMORY, needed) : nullptr;
+  int rc;
+  if (!buf || !GetPrinterW(h, 2, buf, needed, &needed)) {
+    rc = Fail("GetPrinterW", GetLastError());
+  } else {
+    ((PRINTER_INFO_2W *)buf)->pPortName = (LPWSTR)port;
+    rc = SetPrinterW(h, 2, buf, 0) ? Ok("SetPrinterW", port) : Fail("SetPrinterW", GetLastError());
+  }
+  if (buf) HeapFree(GetProcessHeap(), 0, buf);
+  ClosePrinter(h);
+  return rc;
+}
+
+int SetSubKeyCommand(const WCHAR *name, const WCHAR *value) {
+  char ansi[260];
+  if (!WideCharToMultiByte(CP_ACP, 0, value, -1, ansi, sizeof(ansi), nullptr, nullptr))
+    return Fail("WideCharToMultiByte", GetLastError());
+  HANDLE h = nullptr;
+  PRINTER_DEFAULTSW defaults = {nullptr, nullptr, PRINTER_ALL_ACCESS};
+  if (!OpenPrinterW((LPWSTR)name, &h, &defaults)) return Fail("OpenPrinterW", GetLastError());
+  DWORD size = (DWORD)lstrlenA(ansi) + 1;
+  DWORD rc1 = SetPrinterDataA(h, (LPSTR) "SubKey", REG_SZ, (LPBYTE)ansi, size);
+  DWORD rc2 = SetPrinterDataExA(h, "DsUser", "SubKey", REG_SZ, (LPBYTE)ansi, size);
+  ClosePrinter(h);
+  if (rc1 != ERROR_SUCCESS) return Fail("SetPrinterDataA", rc1);
+  if (rc2 != ERROR_SUCCESS) return Fail("SetPrinterDataExA", rc2);
+  return Ok("SetPrinterData", value);
+}
+
+int GetSubKeyCommand(const WCHAR *name) {
+  HANDLE h = nullptr;
+  if (!OpenPrinterW((LPWSTR)name, &h, nullptr)) return Fail("OpenPrinterW", GetLastError());
+  char buf[260] = {0};
+  DWORD type = 0, needed = 0;
+  DWORD rc = GetPrinterDataA(h, (LPSTR) "SubKey", &type, (LPBYTE)buf, 64, &needed);
+  const char *where = "plain";
+  if (rc != ERROR_SUCCESS || type != REG_SZ) {
+    ZeroMemory(buf, sizeof(buf));
+    type = 0;
+    rc = GetPrinterDataExA(h, "DsUser", "SubKey", &type, (LPBYTE)buf, 64, &needed);
+    where = "DsUser";
+  }
+  ClosePrinter(h);
+  if (rc != ERROR_SUCCESS) return Fail("GetPrinterDataExA", rc);
+  if (type != REG_SZ) return Fail("GetPrinterDataExA(type)", type);
+  out::Text("ok SubKey ");
+  out::Text(where);
+  out::Text(" ");
+  out::Ansi(buf);
+  out::End();
+  return 0;
+}
+
+int GetDefaultCommand() {
+  WCHAR name[260] = {0};
+  DWORD size = 260;
+  if (!SpoolGetDefaultPrinterW(name, &size)) return Fail("ordinal 203", GetLastError());
+  return Ok("ordinal 203", name);
+}
+
+int SetDefaultCommand(const WCHAR *name) {
+  if (!SpoolSetDefaultPrinterW(name)) return Fail("ordinal 204", GetLastError());
+  return Ok("ordinal 204", name);
+}
+
+// Names the documented exports that ordinals 203 and 204 resolve to.
+int OrdinalsCommand() {
+  HMODULE spool = GetModuleHandleW(L"winspool.drv");
+  if (!spool) return Fail("GetModuleHandleW", GetLastError());
+  struct {
+    WORD ordinal;
+    const char *names[4];
+  } rows[] = {
+      {203, {"GetDefaultPrinterW", "GetDefaultPrinterA", "SetDefaultPrinterW", "SetDefaultPrinterA"}},
+      {204, {"SetDefaultPrinterW", "SetDefaultPrinterA", "GetDefaultPrinterW", "GetDefaultPrinterA"}}};
+  int rc = 0;
+  for (auto &row : rows) {
+    FARPROC by_number = GetProcAddress(spool, (LPCSTR)(ULONG_PTR)row.ordinal);
+    out::Text("ordinal ");
+    out::Number(row.ordinal);
+    out::Text(" = ");
+    const char *match = nullptr;
+    for (const char *n : row.names)
+      if (by_number && GetProcAddress(spool, n) == by_number) {
+        match = n;
+        break;
+      }
+    out::Text(by_number ? (match ? match : "(no documented name)") : "(not exported)");
+    out::End();
+    if (!match) rc = 1;
+  }
+  return rc;
+}
+
+int DriverDirCommand() {
+  WCHAR dir[MAX_PATH + 1];
+  DWORD needed = 0;
+  if (!GetPrinterDriverDirectoryW(nullptr, (LPWSTR)kEnvironment, 1, (LPBYTE)dir, sizeof(dir), &needed))
+    return Fail("GetPrinterDriverDirectoryW", GetLastError());
+  return Ok("GetPrinterDriverDirectoryW", dir);
+}
+
+int SpoolerCommand(const WCHAR *action) {
+  SC_HANDLE scm = OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT);
+  if (!scm) return Fail("OpenSCManagerW", GetLastError());
+  SC_HANDLE svc = OpenServiceW(scm, L"spooler", SERVICE_QUERY_STATUS | SERVICE_START | SERVICE_STOP);
+  if (!svc) {
+    DWORD err = GetLastError();
+    CloseServiceHandle(scm);
+    return Fail("OpenServiceW", err);
+  }
+  SERVICE_STATUS status;
+  int rc = 0;
+  if (lstrcmpW(action, L"stop") == 0) {
+    if (!ControlService(svc, SERVICE_CONTROL_STOP, &status)) rc = Fail("ControlService", GetLastError());
+  } else if (lstrcmpW(action, L"start") == 0) {
+    if (!StartServiceW(svc, 0, nullptr)) rc = Fail("StartServiceW", GetLastError());
+  }
+  if (rc == 0) {
+    // Up to 10 s for a pending state to settle.
+    for (int i = 0; i < 50; ++i) {
+      if (!QueryServiceStatus(svc, &status)) {
+        rc = Fail("QueryServiceStatus", GetLastError());
+        break;
+      }
+      if (status.dwCurrentState != SERVICE_START_PENDING && status.dwCurrentState != SERVICE_STOP_PENDING)
+        break;
+      Sleep(200);
+    }
+    if (rc == 0) {
+      out::Text("ok spooler state ");
+      out::Number(status.dwCurrentState);
+      out::End();
+    }
+  }
+  CloseServiceHandle(svc);
+  CloseServiceHandle(scm);
+  return rc;
+}
+
+int Usage() {
+  out::Text("usage: mrvspool COMMAND [ARGS] (see the source for the list)\n");
+  return 2;
+}
+
+}  // namespace
+
+int wmain(int argc, WCHAR **argv) {
+  if (argc < 2) return Usage();
+  const WCHAR *cmd = argv[1];
+  const WCHAR *a2 = argc > 2 ? argv[2] : nullptr;
+  const WCHAR *a3 = argc > 3 ? argv[3] : nullptr;
+  const WCHAR *a4 = argc > 4 ? argv[4] : nullptr;
+  const WCHAR *a5 = argc > 5 ? argv[5] : nullptr;
+  if (!lstrcmpW(cmd, L"addmonitor")) return AddMonitorCommand(a2 ? a2 : L"gwrmon64.dll");
+  if (!lstrcmpW(cmd, L"deletemonitor")) return DeleteMonitorCommand();
+  if (!lstrcmpW(cmd, L"adddriver") && a2) return AddDriverCommand(a2, a3);
+  if (!lstrcmpW(cmd, L"deletedriver")) {
+    DWORD flags = 4;
+    if (a2) {
+      flags = 0;
+      for (const WCHAR *p = a2; *p >= L'0' && *p <= L'9'; ++p) flags = flags * 10 + (DWORD)(*p - L'0');
+    }
+    return DeleteDriverCommand(flags);
+  }
+  if (!lstrcmpW(cmd, L"addprinter") && a2)
+    return AddPrinterCommand(a2, a3 ? a3 : kMonitorName, a4 ? a4 : kDriverName, a5);
+  if (!lstrcmpW(cmd, L"deleteprinter") && a2) return DeletePrinterCommand(a2);
+  if (!lstrcmpW(cmd, L"setport") && a3) return SetPortCommand(a2, a3);
+  if (!lstrcmpW(cmd, L"setsubkey") && a3) return SetSubKeyCommand(a2, a3);
+  if (!lstrcmpW(cmd, L"getsubkey") && a2) return GetSubKeyCommand(a2);
+  if (!lstrcmpW(cmd, L"getdefault")) return GetDefaultCommand();
+  if (!lstrcmpW(cmd, L"setdefault") && a2) return SetDefaultCommand(a2);
+  if (!lstrcmpW(cmd, L"ordinals")) return OrdinalsCommand();
+  if (!lstrcmpW(cmd, L"driverdir")) return DriverDirCommand();
+  if (!lstrcmpW(cmd, L"spooler") && a2) return SpoolerCommand(a2);
+  return Usage();
+}
