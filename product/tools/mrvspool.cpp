@@ -5,9 +5,11 @@
 //   mrvspool addmonitor [DLL]          AddMonitorW level 2 ("Morvalente:",
 //                                      "Windows x64", DLL or "gwrmon64.dll")
 //   mrvspool deletemonitor             DeleteMonitorW("Windows x64", "Morvalente:")
-//   mrvspool adddriver DIR [HELP]      AddPrinterDriverExW level 6, APD_COPY_ALL_FILES,
+//   mrvspool adddriver DIR [HELP [NAME]]
+//                                      AddPrinterDriverExW level 6, APD_COPY_ALL_FILES,
 //                                      files DIR\gwrdrv64.dll, DIR\gwrui64.dll and
-//                                      DIR\gwrhelp.chm (HELP "-" for no help file)
+//                                      DIR\HELP (gwrhelp.chm; "-" for no help file),
+//                                      driver name NAME or "Morvalente printer"
 //   mrvspool deletedriver [FLAGS]      DeletePrinterDriverExW("Windows x64",
 //                                      "Morvalente printer", FLAGS or 4, version 0)
 //   mrvspool addprinter NAME [PORT [DRIVER [DATATYPE]]]
@@ -23,6 +25,13 @@
 //   mrvspool ordinals                  which named exports ordinals 203 and 204 are
 //   mrvspool driverdir                 GetPrinterDriverDirectoryW("Windows x64")
 //   mrvspool spooler status|stop|start the service "spooler"
+//   mrvspool traystart PATH            starts PATH as the installer does: command
+//                                      line of the quoted path only
+//   mrvspool traystop [PATH]           asks the tray program to exit as the
+//                                      installer does (mutex, window, 0x402),
+//                                      reports how the wait on the mutex ended,
+//                                      then deletes PATH with the installer's 10
+//                                      attempts and reports how many it took
 //
 // Each command prints one line "ok ..." or "fail CALL CODE" (the last error)
 // and exits 0 on success, 1 on failure, 2 for a bad command line.
@@ -90,7 +99,7 @@ int DeleteMonitorCommand() {
   return Ok("DeleteMonitorW");
 }
 
-int AddDriverCommand(const WCHAR *dir, const WCHAR *help) {
+int AddDriverCommand(const WCHAR *dir, const WCHAR *help, const WCHAR *name) {
   WCHAR driver[MAX_PATH], config[MAX_PATH], helpfile[MAX_PATH];
   if (!Join(dir, L"gwrdrv64.dll", driver) || !Join(dir, L"gwrui64.dll", config) ||
       !Join(dir, help ? help : L"gwrhelp.chm", helpfile))
@@ -99,7 +108,7 @@ int AddDriverCommand(const WCHAR *dir, const WCHAR *help) {
   DRIVER_INFO_6W info;
   ZeroMemory(&info, sizeof(info));
   info.cVersion = 3;
-  info.pName = (LPWSTR)kDriverName;
+  info.pName = (LPWSTR)name;
   info.pEnvironment = (LPWSTR)kEnvironment;
   info.pDriverPath = driver;
   info.pDataFile = driver;
@@ -301,6 +310,72 @@ int SpoolerCommand(const WCHAR *action) {
   return rc;
 }
 
+int TrayStartCommand(const WCHAR *path) {
+  WCHAR line[MAX_PATH + 3];
+  if (lstrlenW(path) > MAX_PATH - 1) return Fail("path", ERROR_FILENAME_EXCED_RANGE);
+  lstrcpyW(line, L"\"");
+  lstrcatW(line, path);
+  lstrcatW(line, L"\"");
+  STARTUPINFOW si;
+  ZeroMemory(&si, sizeof(si));
+  si.cb = sizeof(si);
+  si.dwFlags = STARTF_USESHOWWINDOW;
+  si.wShowWindow = SW_SHOW;
+  PROCESS_INFORMATION pi;
+  if (!CreateProcessW(nullptr, line, nullptr, nullptr, FALSE, NORMAL_PRIORITY_CLASS, nullptr, nullptr, &si,
+                      &pi))
+    return Fail("CreateProcessW", GetLastError());
+  // Give it the time to take its mutex and make its window, so that a probe
+  // right after sees it running.
+  WaitForInputIdle(pi.hProcess, 5000);
+  CloseHandle(pi.hProcess);
+  CloseHandle(pi.hThread);
+  return Ok("CreateProcessW", line);
+}
+
+int TrayStopCommand(const WCHAR *path) {
+  HANDLE mutex = CreateMutexA(nullptr, FALSE, "{3F1B7C52-94D6-4E0A-B8C3-5D27A61E9F40}");
+  if (!mutex) return Fail("CreateMutexA", GetLastError());
+  int rc = 0;
+  if (GetLastError() != ERROR_ALREADY_EXISTS) {
+    out::Text("note tray not running\n");
+  } else {
+    bool found = false;
+    for (int pass = 0; pass < 20 && !found; ++pass) {
+      HWND w = FindWindowW(L"vlx::{C6E2485D-7A19-4B3F-9E04-21D8F5B7A36C}", nullptr);
+      if (!w) {
+        Sleep(250);
+        continue;
+      }
+      found = true;
+      PostMessageW(w, 0x402, 0, 0);
+      DWORD wait = WaitForSingleObject(mutex, 5000);
+      if (wait == WAIT_OBJECT_0 || wait == WAIT_ABANDONED) ReleaseMutex(mutex);
+      if (wait != WAIT_OBJECT_0)
+        rc = Fail("WaitForSingleObject", wait);
+      else
+        out::Text("note tray released its mutex\n");
+    }
+    if (!found) rc = Fail("FindWindowW", ERROR_NOT_FOUND);
+  }
+  CloseHandle(mutex);
+  if (rc == 0 && path) {
+    DWORD err = 0;
+    int attempt = 1;
+    for (; attempt <= 10; ++attempt) {
+      if (DeleteFileW(path)) break;
+      err = GetLastError();
+      if (err == ERROR_FILE_NOT_FOUND) break;
+      Sleep(err == ERROR_ACCESS_DENIED ? 100 : 10);
+    }
+    if (attempt > 10) return Fail("DeleteFileW", err);
+    out::Text("note deletion attempts ");
+    out::Number(attempt);
+    out::End();
+  }
+  return rc ? rc : Ok("traystop");
+}
+
 int Usage() {
   out::Text("usage: mrvspool COMMAND [ARGS] (see the source for the list)\n");
   return 2;
@@ -317,7 +392,7 @@ int wmain(int argc, WCHAR **argv) {
   const WCHAR *a5 = argc > 5 ? argv[5] : nullptr;
   if (!lstrcmpW(cmd, L"addmonitor")) return AddMonitorCommand(a2 ? a2 : L"gwrmon64.dll");
   if (!lstrcmpW(cmd, L"deletemonitor")) return DeleteMonitorCommand();
-  if (!lstrcmpW(cmd, L"adddriver") && a2) return AddDriverCommand(a2, a3);
+  if (!lstrcmpW(cmd, L"adddriver") && a2) return AddDriverCommand(a2, a3, a4 ? a4 : kDriverName);
   if (!lstrcmpW(cmd, L"deletedriver")) {
     DWORD flags = 4;
     if (a2) {
@@ -337,5 +412,7 @@ int wmain(int argc, WCHAR **argv) {
   if (!lstrcmpW(cmd, L"ordinals")) return OrdinalsCommand();
   if (!lstrcmpW(cmd, L"driverdir")) return DriverDirCommand();
   if (!lstrcmpW(cmd, L"spooler") && a2) return SpoolerCommand(a2);
+  if (!lstrcmpW(cmd, L"traystart") && a2) return TrayStartCommand(a2);
+  if (!lstrcmpW(cmd, L"traystop")) return TrayStopCommand(a2);
   return Usage();
 }
