@@ -20,6 +20,9 @@
 //   mrvspool setport NAME PORT         GetPrinterW level 2, new port, SetPrinterW level 2
 //   mrvspool setsubkey NAME VALUE      SetPrinterDataA and SetPrinterDataExA "DsUser"
 //   mrvspool getsubkey NAME            GetPrinterDataA, then GetPrinterDataExA "DsUser"
+//   mrvspool devmode NAME              DocumentPropertiesW: the printer's default
+//                                      DEVMODEW as its driver makes it
+//   mrvspool papers NAME               DeviceCapabilitiesW DC_PAPERS and DC_PAPERNAMES
 //   mrvspool getdefault                winspool ordinal 203
 //   mrvspool setdefault NAME           winspool ordinal 204
 //   mrvspool ordinals                  which named exports ordinals 203 and 204 are
@@ -223,6 +226,71 @@ int GetSubKeyCommand(const WCHAR *name) {
   return 0;
 }
 
+int DevModeCommand(const WCHAR *name) {
+  HANDLE h = nullptr;
+  if (!OpenPrinterW((LPWSTR)name, &h, nullptr)) return Fail("OpenPrinterW", GetLastError());
+  LONG size = DocumentPropertiesW(nullptr, h, (LPWSTR)name, nullptr, nullptr, 0);
+  if (size <= 0) {
+    DWORD err = GetLastError();
+    ClosePrinter(h);
+    return Fail("DocumentPropertiesW(size)", err);
+  }
+  DEVMODEW *dm = (DEVMODEW *)HeapAlloc(GetProcessHeap(), HEAP_ZERO_MEMORY, size);
+  // Windows tells the driver the output buffer's size; Wine 8 tells it the
+  // output record's own dmSize + dmDriverExtra, so the record announces the
+  // buffer's size here.
+  if (dm) dm->dmSize = (WORD)size;
+  LONG rc = dm ? DocumentPropertiesW(nullptr, h, (LPWSTR)name, dm, nullptr, DM_OUT_BUFFER) : -1;
+  DWORD err = GetLastError();
+  ClosePrinter(h);
+  if (rc != IDOK) {
+    if (dm) HeapFree(GetProcessHeap(), 0, dm);
+    return Fail("DocumentPropertiesW", err);
+  }
+  out::Text("ok devmode size=");
+  out::Number((DWORD)size);
+  out::Text(" dmSize=");
+  out::Number(dm->dmSize);
+  out::Text(" extra=");
+  out::Number(dm->dmDriverExtra);
+  out::Text(" fields=");
+  out::Hex(dm->dmFields);
+  out::Text(" orientation=");
+  out::Signed(dm->dmOrientation);
+  out::Text(" paper=");
+  out::Signed(dm->dmPaperSize);
+  out::Text(" copies=");
+  out::Signed(dm->dmCopies);
+  out::Text(" quality=");
+  out::Signed(dm->dmPrintQuality);
+  out::Text(" color=");
+  out::Signed(dm->dmColor);
+  out::Text(" device=");
+  out::Wide(dm->dmDeviceName);
+  out::End();
+  HeapFree(GetProcessHeap(), 0, dm);
+  return 0;
+}
+
+int PapersCommand(const WCHAR *name) {
+  WORD papers[16];
+  WCHAR names[16][64];
+  int count = DeviceCapabilitiesW(name, L"Morvalente:", DC_PAPERS, nullptr, nullptr);
+  if (count <= 0 || count > 16) return Fail("DeviceCapabilitiesW(DC_PAPERS)", GetLastError());
+  if (DeviceCapabilitiesW(name, L"Morvalente:", DC_PAPERS, (LPWSTR)papers, nullptr) != count ||
+      DeviceCapabilitiesW(name, L"Morvalente:", DC_PAPERNAMES, (LPWSTR)names, nullptr) != count)
+    return Fail("DeviceCapabilitiesW", GetLastError());
+  out::Text("ok papers");
+  for (int i = 0; i < count; ++i) {
+    out::Text(" ");
+    out::Number(papers[i]);
+    out::Text("=");
+    out::Wide(names[i]);
+  }
+  out::End();
+  return 0;
+}
+
 int GetDefaultCommand() {
   WCHAR name[260] = {0};
   DWORD size = 260;
@@ -407,6 +475,8 @@ int wmain(int argc, WCHAR **argv) {
   if (!lstrcmpW(cmd, L"setport") && a3) return SetPortCommand(a2, a3);
   if (!lstrcmpW(cmd, L"setsubkey") && a3) return SetSubKeyCommand(a2, a3);
   if (!lstrcmpW(cmd, L"getsubkey") && a2) return GetSubKeyCommand(a2);
+  if (!lstrcmpW(cmd, L"devmode") && a2) return DevModeCommand(a2);
+  if (!lstrcmpW(cmd, L"papers") && a2) return PapersCommand(a2);
   if (!lstrcmpW(cmd, L"getdefault")) return GetDefaultCommand();
   if (!lstrcmpW(cmd, L"setdefault") && a2) return SetDefaultCommand(a2);
   if (!lstrcmpW(cmd, L"ordinals")) return OrdinalsCommand();
