@@ -2,6 +2,7 @@
 #include <dirent.h>
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <fstream>
@@ -31,10 +32,14 @@ int Fail(const std::string &msg) {
 }
 
 bool ReadAll(const std::string &path, std::string *out) {
-  std::ifstream in(path);
-  if (!in) return false;
   std::stringstream ss;
-  ss << (path == "-" ? std::cin.rdbuf() : in.rdbuf());
+  if (path == "-") {
+    ss << std::cin.rdbuf();
+  } else {
+    std::ifstream in(path);
+    if (!in) return false;
+    ss << in.rdbuf();
+  }
   *out = ss.str();
   return true;
 }
