@@ -16,6 +16,7 @@ thread_local DWORD t_lastError = 0;
 }  // namespace
 
 Machine &M() { return g_machine; }
+void internal::SetMachine(Machine &&m) { g_machine = std::move(m); }
 Process &P() { return g_process; }
 
 // ---------------------------------------------------------------------------

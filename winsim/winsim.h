@@ -69,6 +69,7 @@ struct Driver {
 };
 
 struct PrinterDataValue {
+  std::string name;  // as written (case kept)
   DWORD type = REG_SZ;
   std::vector<uint8_t> data;
 };
@@ -79,9 +80,8 @@ struct Printer {
   DWORD attributes = PRINTER_ATTRIBUTE_LOCAL;
   DWORD priority = 1, defaultPriority = 0, startTime = 0, untilTime = 0, status = 0, cJobs = 0,
         averagePPM = 0;
-  // Printer data: plain values under key "" and keyed values (e.g. "DsUser").
-  // Outer key and inner value names are stored lower-case with the case kept
-  // in the value record.
+  // Printer data: plain values under key "" and keyed values (e.g. "dsuser"),
+  // both maps keyed by lower-case names; the value keeps its name's case.
   std::map<std::string, std::map<std::string, PrinterDataValue>> data;
   bool connection = false;  // a connected (network) printer, listed with PRINTER_ENUM_CONNECTIONS
 };
@@ -222,6 +222,10 @@ bool ReadHostFile(const std::string &winPath, std::string *bytes);
 void WriteHostFile(const std::string &winPath, const std::string &bytes);  // creates directories
 bool RemoveHostFile(const std::string &winPath);
 
+// The bytes of a product component file (a PE image) whose version resource
+// carries product version 1.0.0.build; build -1 gives a file without one.
+std::string MakeComponentFile(const std::string &name, int build);
+
 // ---------------------------------------------------------------------------
 // Registry helpers
 // ---------------------------------------------------------------------------
@@ -253,6 +257,7 @@ size_t CallCount(const std::string &call);
 std::string ToUtf8(const std::u16string &s);
 std::string ToUtf8(const WCHAR *s);
 std::u16string ToUtf16(const std::string &s);
+std::string AnsiToUtf8(const char *s);  // the machine's ANSI code page (1252) to UTF-8
 std::string Lower(const std::string &s);  // ASCII lower case
 bool IEquals(const std::string &a, const std::string &b);
 
