@@ -26,12 +26,14 @@ void AppendLine(InstallContext *ctx, LPCWSTR text) {
 }  // namespace
 
 void AppendLogLine(InstallContext *ctx, LPCWSTR text) {
+  if (ctx == nullptr) return;
   DWORD lastError = GetLastError();
   AppendLine(ctx, text);
   SetLastError(lastError);
 }
 
 void WriteLog(InstallContext *ctx, LPCWSTR format, ...) {
+  if (ctx == nullptr) return;
   DWORD lastError = GetLastError();
   WCHAR line[LineBufferUnits];
   va_list args;
@@ -43,6 +45,7 @@ void WriteLog(InstallContext *ctx, LPCWSTR format, ...) {
 }
 
 void LogError(InstallContext *ctx, int code, LPCWSTR format, ...) {
+  if (ctx == nullptr) return;
   WCHAR line[LineBufferUnits];
   FormatResult prefix = FormatText(line, LineBufferUnits, W("Error(%d): "), code);
   DWORD length = prefix.Length;

@@ -6,6 +6,9 @@
 // than 1023 units is cut there. None of these calls changes the system's
 // last error.
 //
+// With no context (operations that also run outside a run) nothing is
+// written, error lines included.
+//
 // Operations that log open with a line ">Name", raise IndentLevel by 1 for
 // their duration and lower it before every return.
 #pragma once

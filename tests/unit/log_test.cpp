@@ -187,6 +187,16 @@ TEST_F(LogTest, WritingLeavesTheLastErrorAlone) {
   EXPECT_EQ(GetLastError(), (DWORD)ERROR_SHARING_VIOLATION);
 }
 
+TEST_F(LogTest, WithoutAContextNothingIsWritten) {
+  SetLastError(ERROR_ACCESS_DENIED);
+  WriteLog(nullptr, u">RestartSpooler");
+  LogError(nullptr, ErrStopSpooler, MsgStopSpooler);
+  AppendLogLine(nullptr, u"x");
+  EXPECT_EQ(winsim::CallCount("FormatMessageW"), 0u);
+  EXPECT_EQ(winsim::CallCount("HeapAlloc"), 0u);
+  EXPECT_EQ(GetLastError(), (DWORD)ERROR_ACCESS_DENIED);
+}
+
 TEST_F(LogTest, SystemErrorTextDropsTheLineEnd) {
   LPWSTR text = SystemErrorText(ERROR_FILE_NOT_FOUND);
   ASSERT_NE(text, nullptr);
