@@ -109,8 +109,8 @@ BOOL WINAPI EnumPrintersW(DWORD Flags, LPWSTR Name, DWORD Level, LPBYTE pPrinter
   return TRUE;
 }
 
-BOOL WINAPI GetPrinterDriverDirectoryW(LPWSTR pName, LPWSTR pEnvironment, DWORD Level, LPBYTE pDriverDirectory,
-                                       DWORD cbBuf, LPDWORD pcbNeeded) {
+BOOL WINAPI GetPrinterDriverDirectoryW(LPWSTR pName, LPWSTR pEnvironment, DWORD Level,
+                                       LPBYTE pDriverDirectory, DWORD cbBuf, LPDWORD pcbNeeded) {
   std::string env = pEnvironment ? ToUtf8(pEnvironment) : std::string("Windows x64");
   if (detail::Enter("GetPrinterDriverDirectoryW", env)) return FALSE;
   if (RefuseWhenStopped()) return FALSE;
@@ -167,7 +167,8 @@ BOOL WINAPI SpoolSetDefaultPrinterW(LPCWSTR pszPrinter) {
   auto &printers = M().spooler.printers;
   if (name.empty()) {
     // With no name the first printer becomes the default when there is none.
-    if (M().spooler.defaultPrinter.empty() && !printers.empty()) M().spooler.defaultPrinter = printers[0].name;
+    if (M().spooler.defaultPrinter.empty() && !printers.empty())
+      M().spooler.defaultPrinter = printers[0].name;
     return TRUE;
   }
   for (auto &p : printers) {

@@ -103,7 +103,9 @@ struct BehaviourCase {
   bool runningAfter;       // after the first wait
 };
 
-void PrintTo(const BehaviourCase &c, std::ostream *os) { *os << c.name; }
+void PrintTo(const BehaviourCase &c, std::ostream *os) {
+  *os << c.name;
+}
 
 class TrayBehaviourTest : public ProcessTest, public ::testing::WithParamInterface<BehaviourCase> {};
 
@@ -229,7 +231,9 @@ struct StartCase {
   const char *path;  // its path when it runs
 };
 
-void PrintTo(const StartCase &c, std::ostream *os) { *os << c.name; }
+void PrintTo(const StartCase &c, std::ostream *os) {
+  *os << c.name;
+}
 
 class StartTest : public ProcessTest, public ::testing::WithParamInterface<StartCase> {};
 
