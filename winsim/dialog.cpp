@@ -10,9 +10,9 @@
 // - with Process::dialogClose set, it sends WM_COMMAND with that identifier
 //   (IDOK as the "Close" button or Enter, IDCANCEL as Escape or the caption's
 //   close box) without showing anything;
-// - on a terminal (stdin and stderr), it draws the dialog as text and lets
-//   the user scroll the text and close it: Enter gives IDOK, Escape or q
-//   IDCANCEL;
+// - on a terminal (stdin and stderr), unless WINSIM_DIALOG=stderr, it draws
+//   the dialog as text and lets the user scroll the text and close it: Enter
+//   gives IDOK, Escape or q IDCANCEL (and so does the end of the input);
 // - otherwise it writes the title and the text to stderr and closes the
 //   dialog as the "Close" button does.
 //
@@ -26,6 +26,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cstdlib>
 #include <string>
 #include <vector>
 
@@ -295,6 +296,15 @@ void TerminalLoop(size_t index) {
   if (raw) ::tcsetattr(0, TCSANOW, &saved);
 }
 
+// The user closes the dialog on a terminal when stdin and stderr are one,
+// unless WINSIM_DIALOG=stderr asks for the text on stderr (for scripts and
+// test programs run from a terminal).
+bool TerminalWanted() {
+  const char *mode = std::getenv("WINSIM_DIALOG");
+  if (mode != nullptr && std::string(mode) == "stderr") return false;
+  return ::isatty(0) && ::isatty(2);
+}
+
 }  // namespace
 
 namespace internal {
@@ -364,7 +374,7 @@ INT_PTR WINAPI DialogBoxParamW(HINSTANCE hInstance, LPCWSTR lpTemplateName, HWND
     int close = P().dialogClose;
     if (close == IDOK || close == IDCANCEL) {
       SendCommand(index, close);
-    } else if (::isatty(0) && ::isatty(2)) {
+    } else if (TerminalWanted()) {
       TerminalLoop(index);
     } else {
       WriteDialogAsText(P().dialogs[g_open[index].record]);

@@ -184,8 +184,9 @@ struct Process {
 
   // Modal dialogs. dialogClose IDOK or IDCANCEL closes every dialog that way
   // (the "Close" button or Enter; Escape or the caption's close box) without
-  // showing it; 0 lets the user close it on a terminal (stdin and stderr),
-  // and without one writes it to stderr and closes it with IDOK.
+  // showing it; 0 lets the user close it on a terminal (stdin and stderr;
+  // not with WINSIM_DIALOG=stderr), and without one writes it to stderr and
+  // closes it with IDOK.
   int dialogClose = 0;
   std::function<void(HWND)> onDialogShown;  // called once a dialog is initialised, before it closes
   std::vector<DialogRecord> dialogs;        // every dialog of the process, in order

@@ -47,6 +47,10 @@ INT_PTR CALLBACK TestProc(HWND hDlg, UINT msg, WPARAM wParam, LPARAM lParam) {
 
 const LPCWSTR kTemplate = MAKEINTRESOURCEW(101);
 
+// The test program never waits for a key when it is run from a terminal: a
+// dialog that no test closes is written to stderr and closed with IDOK.
+const bool kDialogsOnStderr = setenv("WINSIM_DIALOG", "stderr", 0) == 0;
+
 class DialogTest : public mrvtest::MachineTest {
  protected:
   void SetUp() override {
@@ -262,7 +266,9 @@ class TerminalDialogTest : public DialogTest {
     });
     {
       Redirect r(slave, slave);
+      setenv("WINSIM_DIALOG", "terminal", 1);
       *result = Show();
+      setenv("WINSIM_DIALOG", "stderr", 1);
     }
     done = true;
     reader.join();
