@@ -33,9 +33,3 @@ BOOL CheckDefaultPrinter(void) {
 
 // Replaced when the default printer and driver queries land.
 void MakeProductPrinterDefault(void) {}
-
-// Replaced when the tray program and help viewer control lands.
-void StopTrayProgram(void) {}
-
-// Replaced when the tray program and help viewer control lands.
-void CloseHelpViewer(void) {}

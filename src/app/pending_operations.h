@@ -5,6 +5,8 @@
 #pragma once
 
 #include "app/context.h"
+#include "companion/help_viewer.h"
+#include "companion/tray_program.h"
 #include "platform/win32.h"
 
 // Install sequence: removes what is installed and installs everything again.
@@ -33,9 +35,3 @@ BOOL CheckDefaultPrinter(void);
 
 // "def.set": makes the first printer of the product the default printer.
 void MakeProductPrinterDefault(void);
-
-// Asks the tray program to exit and removes its registration.
-void StopTrayProgram(void);
-
-// Closes the product's help viewer windows.
-void CloseHelpViewer(void);
