@@ -13,9 +13,6 @@ DWORD ScheduleDeleteAtRestart(InstallContext *ctx) {
   return 0;
 }
 
-// Replaced when the log dialog lands.
-void ShowLogDialog(InstallContext *ctx, HWND parent) {}
-
 // Replaced when the default printer and driver queries land.
 BOOL CheckDriverBuild(void) {
   return FALSE;

@@ -5,6 +5,7 @@
 #pragma once
 
 #include "app/context.h"
+#include "app/log_dialog.h"
 #include "companion/help_viewer.h"
 #include "companion/tray_program.h"
 #include "platform/win32.h"
@@ -18,9 +19,6 @@ void CompleteUnInstall(InstallContext *ctx);
 // Hands the context's locked files to the system for deletion at restart and
 // empties the list; returns the number of paths the system accepted.
 DWORD ScheduleDeleteAtRestart(InstallContext *ctx);
-
-// Shows the run log modally, owned by `parent` (or by no window).
-void ShowLogDialog(InstallContext *ctx, HWND parent);
 
 // "onChkDrv": does the first printer of the product use a driver file of a
 // build above 2450?
