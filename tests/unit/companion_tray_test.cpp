@@ -462,6 +462,7 @@ TEST_F(StartTrayTest, ShortMemoryStartsNothing) {
 TEST_F(StartTrayTest, StartedProgramIsStoppedAgain) {
   Start(u"C:\\Program Files\\Morvalente\\Drivers\\");
   ASSERT_TRUE(M().tray.running);
+  FreeCountedString(&ctx_.ModuleDir);  // the blocks of this process go with it
   Begin();
   StopTrayProgram();
   EXPECT_FALSE(M().tray.running);
