@@ -462,8 +462,8 @@ BOOL WINAPI CreateProcessW(LPCWSTR lpApplicationName, LPWSTR lpCommandLine,
     detail::Result("error 87");
     return FALSE;
   }
-  std::string first;
-  std::string program = lpApplicationName ? ResolveProgram(first = app) : ProgramOfCommandLine(cmd, &first);
+  std::string first = app;
+  std::string program = lpApplicationName ? ResolveProgram(app) : ProgramOfCommandLine(cmd, &first);
   if (program.empty()) {
     SetLastError(MissingProgramError(first));
     detail::Result("error " + std::to_string(GetLastError()));
