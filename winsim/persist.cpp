@@ -374,6 +374,7 @@ void MergeState(const json &j, Machine &m) {
     }
     if (s.contains("defaultPrinter")) m.spooler.defaultPrinter = s["defaultPrinter"];
     if (s.contains("driverRoot")) m.spooler.driverRoot = s["driverRoot"];
+    if (s.contains("driverDirText")) m.spooler.driverDirText = s["driverDirText"];
   }
   if (j.contains("tray")) TrayFromJson(j["tray"], m.tray);
   if (j.contains("helpWindows")) {
@@ -432,6 +433,7 @@ json StateJson(const Machine &m) {
   sp["printers"] = prns;
   sp["defaultPrinter"] = m.spooler.defaultPrinter;
   sp["driverRoot"] = m.spooler.driverRoot;
+  if (!m.spooler.driverDirText.empty()) sp["driverDirText"] = m.spooler.driverDirText;
   j["spooler"] = sp;
   j["tray"] = TrayToJson(m.tray);
   json hw = json::array();

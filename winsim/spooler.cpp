@@ -123,7 +123,8 @@ BOOL WINAPI GetPrinterDriverDirectoryW(LPWSTR pName, LPWSTR pEnvironment, DWORD 
     SetLastError(ERROR_INVALID_ENVIRONMENT);
     return FALSE;
   }
-  std::u16string dir = ToUtf16(M().spooler.driverRoot + "\\" + sub);
+  std::u16string dir = ToUtf16(M().spooler.driverDirText.empty() ? M().spooler.driverRoot + "\\" + sub
+                                                                 : M().spooler.driverDirText);
   DWORD needed = static_cast<DWORD>((dir.size() + 1) * 2);
   if (pcbNeeded != nullptr) *pcbNeeded = needed;
   if (pDriverDirectory == nullptr || cbBuf < needed) {

@@ -78,6 +78,13 @@ TEST_F(ContextTest, InitContextPreparesTheRun) {
   const std::vector<InitRow> rows = {
       {"spooler running", none, [] { return kFirstLines + kDirLines; }, 0, 0, 0, kDriverDir64 + "\\",
        "C:\\Windows\\System32\\"},
+      {"driver directory reported with its trailing backslash",
+       [](ContextTest *t) { winsim::M().spooler.driverDirText = "D:\\Drivers\\"; },
+       [] {
+         return kFirstLines +
+                "PrinterDriverDirectory(1):D:\\Drivers\\\r\nPrinterDriverDirectory(2):D:\\Drivers\\\r\n";
+       },
+       0, 0, 0, "D:\\Drivers\\", "C:\\Windows\\System32\\"},
       {"spooler stopped, starts within the limit",
        [](ContextTest *t) {
          Spooler().state = SERVICE_STOPPED;
