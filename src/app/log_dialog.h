@@ -3,16 +3,8 @@
 #pragma once
 
 #include "app/context.h"
+#include "app/resources/resource.h"  // IDD_LOG, IDC_LOG_TEXT
 #include "platform/win32.h"
-
-// The dialog template and its text box (the button is IDOK). The Windows
-// build's resource script uses the same numbers.
-#ifndef IDD_LOG
-#define IDD_LOG 101
-#endif
-#ifndef IDC_LOG_TEXT
-#define IDC_LOG_TEXT 1001
-#endif
 
 // Room for the dialog's title, terminating zero included.
 const DWORD LogDialogTitleChars = 64;
