@@ -10,14 +10,24 @@ add_library(winsim STATIC ${WINSIM_SOURCES})
 target_include_directories(winsim PUBLIC ${CMAKE_SOURCE_DIR})
 target_link_libraries(winsim PRIVATE nlohmann_json::nlohmann_json)
 
-add_library(installer STATIC ${MRV_SOURCES})
-target_include_directories(installer PUBLIC ${CMAKE_SOURCE_DIR}/src ${CMAKE_SOURCE_DIR})
-target_link_libraries(installer PUBLIC winsim)
+if(MRV_SOURCES)
+  add_library(installer STATIC ${MRV_SOURCES})
+  target_include_directories(installer PUBLIC ${CMAKE_SOURCE_DIR}/src ${CMAKE_SOURCE_DIR})
+  target_link_libraries(installer PUBLIC winsim)
+else()
+  add_library(installer INTERFACE)
+  target_include_directories(installer INTERFACE ${CMAKE_SOURCE_DIR}/src ${CMAKE_SOURCE_DIR})
+  target_link_libraries(installer INTERFACE winsim)
+endif()
 
 # The native install program: winsim's process start-up loads the machine,
 # runs the installer's entry point and saves the machine.
-add_executable(install ${CMAKE_SOURCE_DIR}/src/app/main.cpp ${CMAKE_SOURCE_DIR}/winsim/startup.cpp)
-target_link_libraries(install PRIVATE installer)
+if(EXISTS ${CMAKE_SOURCE_DIR}/src/app/main.cpp)
+  # CMake keeps the target name "install" for itself; the program is still install.
+  add_executable(mrv_install ${CMAKE_SOURCE_DIR}/src/app/main.cpp ${CMAKE_SOURCE_DIR}/winsim/startup.cpp)
+  set_target_properties(mrv_install PROPERTIES OUTPUT_NAME install)
+  target_link_libraries(mrv_install PRIVATE installer)
+endif()
 
 add_executable(winsim-tool ${CMAKE_SOURCE_DIR}/winsim/tool.cpp)
 set_target_properties(winsim-tool PROPERTIES OUTPUT_NAME winsim)

@@ -10,20 +10,14 @@ add_custom_target(winspool_ordinals DEPENDS ${MRV_ORD_LIB})
 
 file(GLOB MRV_RESOURCES CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/src/app/resources/*.rc)
 
-# "install" is a name CMake reserves for a target; the target is mrv_install and
-# its file is install.exe. Until the entry point exists only the product's
-# parts can be configured and built.
-if(EXISTS ${CMAKE_SOURCE_DIR}/src/app/main.cpp)
-  add_executable(mrv_install WIN32 ${MRV_SOURCES} ${CMAKE_SOURCE_DIR}/src/app/main.cpp ${MRV_RESOURCES})
-  set_target_properties(mrv_install PROPERTIES OUTPUT_NAME install)
-  add_dependencies(mrv_install winspool_ordinals)
-  target_include_directories(mrv_install PRIVATE ${CMAKE_SOURCE_DIR}/src ${CMAKE_SOURCE_DIR})
-  target_compile_definitions(mrv_install PRIVATE UNICODE _UNICODE)
-  target_link_options(mrv_install PRIVATE -municode -static -static-libgcc -static-libstdc++)
-  target_link_libraries(mrv_install PRIVATE ${MRV_ORD_LIB} winspool advapi32 user32 version shell32 kernel32)
-else()
-  message(STATUS "src/app/main.cpp not there yet: install.exe is not configured")
-endif()
+# CMake keeps the target name "install" for itself; the program is still install.exe.
+add_executable(mrv_install WIN32 ${MRV_SOURCES} ${CMAKE_SOURCE_DIR}/src/app/main.cpp ${MRV_RESOURCES})
+set_target_properties(mrv_install PROPERTIES OUTPUT_NAME install)
+add_dependencies(mrv_install winspool_ordinals)
+target_include_directories(mrv_install PRIVATE ${CMAKE_SOURCE_DIR}/src ${CMAKE_SOURCE_DIR})
+target_compile_definitions(mrv_install PRIVATE UNICODE _UNICODE)
+target_link_options(mrv_install PRIVATE -municode -static -static-libgcc -static-libstdc++)
+target_link_libraries(mrv_install PRIVATE ${MRV_ORD_LIB} winspool advapi32 user32 version shell32 kernel32)
 
 if(EXISTS ${CMAKE_SOURCE_DIR}/product/CMakeLists.txt)
   add_subdirectory(product)

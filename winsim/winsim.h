@@ -6,6 +6,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <string>
 #include <vector>
@@ -31,23 +32,23 @@ struct RegKey {
 
 // A file held open by another process, with the sharing it allows.
 struct FileHold {
-  std::string path;        // Windows path, e.g. "C:\\Windows\\System32\\x.dll"
-  DWORD share = 0;         // FILE_SHARE_* bits the holder allows
+  std::string path;          // Windows path, e.g. "C:\\Windows\\System32\\x.dll"
+  DWORD share = 0;           // FILE_SHARE_* bits the holder allows
   int64_t releaseAtMs = -1;  // virtual time at which the holder lets go; -1 = never
-  std::string holder;      // who holds it (for show/diff)
+  std::string holder;        // who holds it (for show/diff)
 };
 
 struct Service {
   std::string name;
   DWORD state = SERVICE_RUNNING;
-  DWORD pendingTarget = 0;     // SERVICE_RUNNING or SERVICE_STOPPED while pending
-  uint64_t pendingUntil = 0;   // virtual time at which the pending change completes
-  uint32_t startDelayMs = 0;   // time from a start request to running
-  uint32_t stopDelayMs = 0;    // time from a stop request to stopped
-  bool neverStarts = false;    // start requests leave it in START_PENDING for good
-  bool ignoresStop = false;    // stop requests succeed but it keeps running
-  DWORD stopError = 0;         // when not 0, ControlService(STOP) fails with this code
-  bool unopenable = false;     // OpenServiceW fails with ERROR_ACCESS_DENIED
+  DWORD pendingTarget = 0;    // SERVICE_RUNNING or SERVICE_STOPPED while pending
+  uint64_t pendingUntil = 0;  // virtual time at which the pending change completes
+  uint32_t startDelayMs = 0;  // time from a start request to running
+  uint32_t stopDelayMs = 0;   // time from a stop request to stopped
+  bool neverStarts = false;   // start requests leave it in START_PENDING for good
+  bool ignoresStop = false;   // stop requests succeed but it keeps running
+  DWORD stopError = 0;        // when not 0, ControlService(STOP) fails with this code
+  bool unopenable = false;    // OpenServiceW fails with ERROR_ACCESS_DENIED
 };
 
 struct Monitor {
@@ -69,6 +70,7 @@ struct Driver {
 };
 
 struct PrinterDataValue {
+  std::string name;  // as written (case kept)
   DWORD type = REG_SZ;
   std::vector<uint8_t> data;
 };
@@ -79,9 +81,8 @@ struct Printer {
   DWORD attributes = PRINTER_ATTRIBUTE_LOCAL;
   DWORD priority = 1, defaultPriority = 0, startTime = 0, untilTime = 0, status = 0, cJobs = 0,
         averagePPM = 0;
-  // Printer data: plain values under key "" and keyed values (e.g. "DsUser").
-  // Outer key and inner value names are stored lower-case with the case kept
-  // in the value record.
+  // Printer data: plain values under key "" and keyed values (e.g. "dsuser"),
+  // both maps keyed by lower-case names; the value keeps its name's case.
   std::map<std::string, std::map<std::string, PrinterDataValue>> data;
   bool connection = false;  // a connected (network) printer, listed with PRINTER_ENUM_CONNECTIONS
 };
@@ -93,23 +94,25 @@ struct Spooler {
   std::vector<Printer> printers;
   std::string defaultPrinter;  // empty: no default printer
   std::string driverRoot = "C:\\Windows\\System32\\spool\\drivers";
+  std::string driverDirText;  // when set, the exact text GetPrinterDriverDirectoryW reports
   std::vector<std::string> printProcessors = {"WinPrint"};
 };
 
 // The product's tray program as the machine knows it.
 struct TrayProgram {
   bool running = false;
-  std::string path;              // file it runs from
+  std::string path;                // file it runs from
   std::string behaviour = "exit";  // "exit", "delay", "ignore", "nowindow"
-  uint32_t exitDelayMs = 0;      // for "delay": time from request to exit
-  int64_t exitAtMs = -1;         // pending exit time after a request
-  bool mutexHeld = false;        // holds its named mutex
+  uint32_t exitDelayMs = 0;        // for "delay": time from request to exit
+  int64_t exitAtMs = -1;           // pending exit time after a request
+  bool mutexHeld = false;          // holds its named mutex
 };
 
 struct HelpWindow {
   std::string className = "HH Parent";
   std::string title = "Morvalente Help";
   bool closesOnRequest = true;
+  uint64_t handle = 0;  // its window handle value; 0: given one when the next process begins
 };
 
 // One injected fault: calls of `call` numbered nth, nth+1, ... (1-based,
@@ -140,9 +143,9 @@ struct Machine {
   std::string systemDir = "C:\\Windows\\System32";
   DWORD osMajor = 10, osMinor = 0, osBuild = 19045, osPlatform = VER_PLATFORM_WIN32_NT;
   bool shiftHeld = false;
-  bool scmUnopenable = false;          // OpenSCManagerW fails with ERROR_ACCESS_DENIED
-  int64_t diskFreeBytes = -1;          // -1: unlimited; otherwise writes stop short there
-  std::vector<uint64_t> windows;       // window handle values that IsWindow accepts
+  bool scmUnopenable = false;     // OpenSCManagerW fails with ERROR_ACCESS_DENIED
+  int64_t diskFreeBytes = -1;     // -1: unlimited; otherwise writes stop short there
+  std::vector<uint64_t> windows;  // window handle values that IsWindow accepts
 };
 
 // ---------------------------------------------------------------------------
@@ -157,14 +160,37 @@ struct JournalEntry {
 
 enum class HandleKind { File, Key, Service, Manager, Printer, Mutex, Process, Thread };
 
+// What one modal dialog of the process showed and how it ended.
+struct DialogRecord {
+  int templateId = 0;
+  uint64_t owner = 0;            // owner window handle value; 0: none
+  int64_t initParam = 0;         // the initialisation parameter passed with WM_INITDIALOG
+  std::string title;             // the dialog's window text (SetWindowTextW)
+  std::string text;              // the text of control 1001 (SetDlgItemTextW)
+  std::string button = "Close";  // the text of control 1
+  bool shown = false;            // false when it ended during initialisation
+  bool ended = false;            // its procedure called EndDialog
+  int closeCommand = 0;          // the WM_COMMAND identifier that closed it (IDOK, IDCANCEL)
+  int64_t result = 0;            // what DialogBoxParamW returned
+};
+
 struct Process {
   std::u16string commandLine = u"install.exe";
   std::vector<JournalEntry> journal;
   std::map<std::string, uint32_t> callCounts;
-  std::map<const void *, std::string> blocks;      // live allocations -> allocator
-  std::map<const void *, HandleKind> handles;      // live handles -> kind
-  uint64_t waitedMs = 0;                           // virtual time spent in Sleep and waits
+  std::map<const void *, std::string> blocks;  // live allocations -> allocator
+  std::map<const void *, HandleKind> handles;  // live handles -> kind
+  uint64_t waitedMs = 0;                       // virtual time spent in Sleep and waits
   uint64_t nextHandle = 0x1000;
+
+  // Modal dialogs. dialogClose IDOK or IDCANCEL closes every dialog that way
+  // (the "Close" button or Enter; Escape or the caption's close box) without
+  // showing it; 0 lets the user close it on a terminal (stdin and stderr;
+  // not with WINSIM_DIALOG=stderr), and without one writes it to stderr and
+  // closes it with IDOK.
+  int dialogClose = 0;
+  std::function<void(HWND)> onDialogShown;  // called once a dialog is initialised, before it closes
+  std::vector<DialogRecord> dialogs;        // every dialog of the process, in order
 };
 
 // The machine and the process that the Win32 layer acts on.
@@ -222,6 +248,10 @@ bool ReadHostFile(const std::string &winPath, std::string *bytes);
 void WriteHostFile(const std::string &winPath, const std::string &bytes);  // creates directories
 bool RemoveHostFile(const std::string &winPath);
 
+// The bytes of a product component file (a PE image) whose version resource
+// carries product version 1.0.0.build; build -1 gives a file without one.
+std::string MakeComponentFile(const std::string &name, int build);
+
 // ---------------------------------------------------------------------------
 // Registry helpers
 // ---------------------------------------------------------------------------
@@ -253,6 +283,7 @@ size_t CallCount(const std::string &call);
 std::string ToUtf8(const std::u16string &s);
 std::string ToUtf8(const WCHAR *s);
 std::u16string ToUtf16(const std::string &s);
+std::string AnsiToUtf8(const char *s);    // the machine's ANSI code page (1252) to UTF-8
 std::string Lower(const std::string &s);  // ASCII lower case
 bool IEquals(const std::string &a, const std::string &b);
 
@@ -268,6 +299,9 @@ HANDLE NewHandle(HandleKind kind);
 bool IsHandle(const void *h, HandleKind kind);
 void DropHandle(const void *h);
 void TrackBlock(const void *p, const char *allocator);
+// A LocalAlloc block made by the system on the program's behalf (not journaled,
+// not subject to faults); the program frees it with LocalFree.
+void *SystemLocalAlloc(size_t bytes);
 bool UntrackBlock(const void *p, const char *allocator);
 void Advance(uint64_t ms);  // moves the virtual clock and updates what runs on it
 }  // namespace detail

@@ -1,0 +1,682 @@
+// The machine's life: creating, saving and loading it in its directory, the
+// JSON form used by the state file and the winsim tool, change documents,
+// and the restart that carries out the pending file operations.
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <nlohmann/json.hpp>
+#include <sstream>
+
+#include "winsim/internal.h"
+#include "winsim/winsim.h"
+
+using nlohmann::json;
+
+namespace winsim {
+
+namespace {
+
+const char kSessionManager[] = "HKLM\\SYSTEM\\CurrentControlSet\\Control\\Session Manager";
+
+std::string Hex(const std::vector<uint8_t> &d) {
+  static const char *digits = "0123456789abcdef";
+  std::string s;
+  for (uint8_t b : d) {
+    s += digits[b >> 4];
+    s += digits[b & 15];
+  }
+  return s;
+}
+
+std::vector<uint8_t> FromHex(const std::string &s) {
+  std::vector<uint8_t> d;
+  auto val = [](char c) { return c <= '9' ? c - '0' : (c | 0x20) - 'a' + 10; };
+  for (size_t i = 0; i + 1 < s.size(); i += 2)
+    d.push_back(static_cast<uint8_t>(val(s[i]) * 16 + val(s[i + 1])));
+  return d;
+}
+
+// Whole UTF-16 strings of a REG_SZ or REG_MULTI_SZ value, when well formed.
+bool AsStrings(const std::vector<uint8_t> &d, bool multi, std::vector<std::string> *out) {
+  if (d.size() % 2 != 0 || d.size() < 2) return false;
+  std::u16string w(reinterpret_cast<const char16_t *>(d.data()), d.size() / 2);
+  if (w.back() != u'\0') return false;
+  if (!multi) {
+    if (w.find(u'\0') != w.size() - 1) return false;
+    out->push_back(ToUtf8(w.substr(0, w.size() - 1)));
+    return true;
+  }
+  if (w.size() < 2 || w[w.size() - 2] != u'\0') return w.size() == 1;  // "\0" alone: an empty list
+  size_t start = 0;
+  w.pop_back();
+  while (start < w.size()) {
+    size_t end = w.find(u'\0', start);
+    out->push_back(ToUtf8(w.substr(start, end - start)));
+    start = end + 1;
+  }
+  return true;
+}
+
+json ValueToJson(const RegValue &v) {
+  json j;
+  j["name"] = v.name;
+  j["type"] = v.type;
+  std::vector<std::string> strs;
+  if ((v.type == REG_SZ || v.type == REG_EXPAND_SZ) && AsStrings(v.data, false, &strs)) {
+    j["string"] = strs[0];
+  } else if (v.type == REG_MULTI_SZ && AsStrings(v.data, true, &strs)) {
+    j["strings"] = strs;
+  } else if (v.type == REG_DWORD && v.data.size() == 4) {
+    j["dword"] = v.data[0] | (v.data[1] << 8) | (v.data[2] << 16) | (static_cast<uint32_t>(v.data[3]) << 24);
+  } else {
+    j["hex"] = Hex(v.data);
+  }
+  return j;
+}
+
+std::vector<uint8_t> Utf16Bytes(const std::u16string &w) {
+  std::vector<uint8_t> d(w.size() * 2);
+  if (!d.empty()) std::memcpy(d.data(), w.data(), d.size());
+  return d;
+}
+
+RegValue ValueFromJson(const json &j) {
+  RegValue v;
+  v.name = j.value("name", "");
+  v.type = j.value("type", static_cast<DWORD>(REG_SZ));
+  if (j.contains("string")) {
+    v.data = Utf16Bytes(ToUtf16(j["string"].get<std::string>()) + u'\0');
+  } else if (j.contains("strings")) {
+    std::u16string all;
+    for (auto &s : j["strings"]) all += ToUtf16(s.get<std::string>()) + u'\0';
+    all += u'\0';
+    v.data = Utf16Bytes(all);
+    if (!j.contains("type")) v.type = REG_MULTI_SZ;
+  } else if (j.contains("dword")) {
+    uint32_t x = j["dword"].get<uint32_t>();
+    v.data = {static_cast<uint8_t>(x), static_cast<uint8_t>(x >> 8), static_cast<uint8_t>(x >> 16),
+              static_cast<uint8_t>(x >> 24)};
+    if (!j.contains("type")) v.type = REG_DWORD;
+  } else if (j.contains("hex")) {
+    v.data = FromHex(j["hex"].get<std::string>());
+  }
+  return v;
+}
+
+json DataToJson(const PrinterDataValue &v, const std::string &name) {
+  json j;
+  j["name"] = name;
+  j["type"] = v.type;
+  // ANSI printer data is stored as bytes; show text values as text when they are plain.
+  bool text = v.type == REG_SZ && !v.data.empty() && v.data.back() == 0;
+  for (size_t i = 0; text && i + 1 < v.data.size(); ++i)
+    if (v.data[i] == 0 || v.data[i] >= 0x80) text = false;
+  if (text)
+    j["ansi"] = std::string(v.data.begin(), v.data.end() - 1);
+  else
+    j["hex"] = Hex(v.data);
+  return j;
+}
+
+PrinterDataValue DataFromJson(const json &j) {
+  PrinterDataValue v;
+  v.type = j.value("type", static_cast<DWORD>(REG_SZ));
+  if (j.contains("ansi")) {
+    std::string s = j["ansi"].get<std::string>();
+    v.data.assign(s.begin(), s.end());
+    v.data.push_back(0);
+  } else if (j.contains("hex")) {
+    v.data = FromHex(j["hex"].get<std::string>());
+  }
+  return v;
+}
+
+json PrinterToJson(const Printer &p) {
+  json j;
+  j["name"] = p.name;
+  j["port"] = p.portName;
+  j["driver"] = p.driverName;
+  j["comment"] = p.comment;
+  j["location"] = p.location;
+  j["printProcessor"] = p.printProcessor;
+  j["datatype"] = p.datatype;
+  if (!p.shareName.empty()) j["share"] = p.shareName;
+  if (!p.serverName.empty()) j["server"] = p.serverName;
+  if (!p.sepFile.empty()) j["sepFile"] = p.sepFile;
+  if (!p.parameters.empty()) j["parameters"] = p.parameters;
+  j["attributes"] = p.attributes;
+  j["priority"] = p.priority;
+  if (p.connection) j["connection"] = true;
+  json data = json::object();
+  for (auto &k : p.data) {
+    json vals = json::array();
+    for (auto &v : k.second) vals.push_back(DataToJson(v.second, v.second.name));
+    data[k.first] = vals;
+  }
+  if (!data.empty()) j["data"] = data;
+  return j;
+}
+
+Printer PrinterFromJson(const json &j) {
+  Printer p;
+  p.name = j.value("name", "");
+  p.portName = j.value("port", "");
+  p.driverName = j.value("driver", "");
+  p.comment = j.value("comment", "");
+  p.location = j.value("location", "");
+  p.printProcessor = j.value("printProcessor", "WinPrint");
+  p.datatype = j.value("datatype", "RAW");
+  p.shareName = j.value("share", "");
+  p.serverName = j.value("server", "");
+  p.sepFile = j.value("sepFile", "");
+  p.parameters = j.value("parameters", "");
+  p.attributes = j.value("attributes", static_cast<DWORD>(PRINTER_ATTRIBUTE_LOCAL));
+  p.priority = j.value("priority", 1u);
+  p.connection = j.value("connection", false);
+  if (j.contains("data")) {
+    for (auto &[key, vals] : j["data"].items()) {
+      for (auto &v : vals) {
+        PrinterDataValue dv = DataFromJson(v);
+        dv.name = v.value("name", "");
+        p.data[Lower(key)][Lower(dv.name)] = dv;
+      }
+    }
+  }
+  // Settings name shorthand: {"subKey": "x"} puts it in both places.
+  if (j.contains("subKey")) {
+    std::string s = j["subKey"].get<std::string>();
+    PrinterDataValue v;
+    v.name = "SubKey";
+    v.type = REG_SZ;
+    v.data.assign(s.begin(), s.end());
+    v.data.push_back(0);
+    p.data[""]["subkey"] = v;
+    p.data["dsuser"]["subkey"] = v;
+  }
+  return p;
+}
+
+json ServiceToJson(const Service &s) {
+  static const char *states[] = {"?", "stopped", "start pending", "stop pending", "running"};
+  json j;
+  j["name"] = s.name;
+  j["state"] = s.state <= 4 ? states[s.state] : "?";
+  j["pendingTarget"] = s.pendingTarget;
+  j["pendingUntil"] = s.pendingUntil;
+  j["startDelayMs"] = s.startDelayMs;
+  j["stopDelayMs"] = s.stopDelayMs;
+  j["neverStarts"] = s.neverStarts;
+  j["ignoresStop"] = s.ignoresStop;
+  j["stopError"] = s.stopError;
+  j["unopenable"] = s.unopenable;
+  return j;
+}
+
+DWORD StateFromText(const std::string &t) {
+  if (t == "stopped") return SERVICE_STOPPED;
+  if (t == "start pending") return SERVICE_START_PENDING;
+  if (t == "stop pending") return SERVICE_STOP_PENDING;
+  return SERVICE_RUNNING;
+}
+
+void ServiceFromJson(const json &j, Service &s) {
+  if (j.contains("name")) s.name = j["name"];
+  if (j.contains("state")) s.state = StateFromText(j["state"]);
+  s.pendingTarget = j.value("pendingTarget", s.pendingTarget);
+  s.pendingUntil = j.value("pendingUntil", s.pendingUntil);
+  s.startDelayMs = j.value("startDelayMs", s.startDelayMs);
+  s.stopDelayMs = j.value("stopDelayMs", s.stopDelayMs);
+  s.neverStarts = j.value("neverStarts", s.neverStarts);
+  s.ignoresStop = j.value("ignoresStop", s.ignoresStop);
+  s.stopError = j.value("stopError", s.stopError);
+  s.unopenable = j.value("unopenable", s.unopenable);
+}
+
+json MonitorToJson(const Monitor &m) {
+  return json{{"name", m.name},
+              {"environment", m.environment},
+              {"dll", m.dll},
+              {"ports", m.ports},
+              {"loaded", m.loaded}};
+}
+
+Monitor MonitorFromJson(const json &j) {
+  Monitor m;
+  m.name = j.value("name", "");
+  m.environment = j.value("environment", "Windows x64");
+  m.dll = j.value("dll", "");
+  m.ports = j.value("ports", std::vector<std::string>{});
+  m.loaded = j.value("loaded", false);
+  return m;
+}
+
+json DriverToJson(const Driver &d) {
+  return json{{"name", d.name},
+              {"environment", d.environment},
+              {"version", d.version},
+              {"driverPath", d.driverPath},
+              {"dataFile", d.dataFile},
+              {"configFile", d.configFile},
+              {"helpFile", d.helpFile},
+              {"dependentFiles", d.dependentFiles},
+              {"monitorName", d.monitorName},
+              {"defaultDataType", d.defaultDataType},
+              {"mfgName", d.mfgName},
+              {"oemUrl", d.oemUrl},
+              {"hardwareId", d.hardwareId},
+              {"provider", d.provider}};
+}
+
+Driver DriverFromJson(const json &j) {
+  Driver d;
+  d.name = j.value("name", "");
+  d.environment = j.value("environment", "Windows x64");
+  d.version = j.value("version", 3u);
+  d.driverPath = j.value("driverPath", "");
+  d.dataFile = j.value("dataFile", "");
+  d.configFile = j.value("configFile", "");
+  d.helpFile = j.value("helpFile", "");
+  d.dependentFiles = j.value("dependentFiles", std::vector<std::string>{});
+  d.monitorName = j.value("monitorName", "");
+  d.defaultDataType = j.value("defaultDataType", "");
+  d.mfgName = j.value("mfgName", "");
+  d.oemUrl = j.value("oemUrl", "");
+  d.hardwareId = j.value("hardwareId", "");
+  d.provider = j.value("provider", "");
+  return d;
+}
+
+json TrayToJson(const TrayProgram &t) {
+  return json{{"running", t.running},         {"path", t.path},         {"behaviour", t.behaviour},
+              {"exitDelayMs", t.exitDelayMs}, {"exitAtMs", t.exitAtMs}, {"mutexHeld", t.mutexHeld}};
+}
+
+void TrayFromJson(const json &j, TrayProgram &t) {
+  t.running = j.value("running", t.running);
+  t.path = j.value("path", t.path);
+  t.behaviour = j.value("behaviour", t.behaviour);
+  t.exitDelayMs = j.value("exitDelayMs", t.exitDelayMs);
+  t.exitAtMs = j.value("exitAtMs", t.exitAtMs);
+  t.mutexHeld = j.value("mutexHeld", t.running);
+}
+
+json FaultToJson(const Fault &f) {
+  return json{{"call", f.call}, {"error", f.error}, {"nth", f.nth}, {"times", f.times}, {"always", f.always}};
+}
+
+Fault FaultFromJson(const json &j) {
+  Fault f;
+  f.call = j.value("call", "");
+  f.error = j.value("error", 0u);
+  f.nth = j.value("nth", 1u);
+  f.times = j.value("times", 1u);
+  f.always = j.value("always", false);
+  return f;
+}
+
+json HoldToJson(const FileHold &h) {
+  return json{{"path", h.path}, {"share", h.share}, {"releaseAtMs", h.releaseAtMs}, {"holder", h.holder}};
+}
+
+FileHold HoldFromJson(const json &j) {
+  FileHold h;
+  h.path = j.value("path", "");
+  h.share = j.value("share", 0u);
+  h.releaseAtMs = j.value("releaseAtMs", static_cast<int64_t>(-1));
+  if (j.contains("releaseAfterMs"))
+    h.releaseAtMs = static_cast<int64_t>(M().clockMs) + j["releaseAfterMs"].get<int64_t>();
+  h.holder = j.value("holder", "another process");
+  return h;
+}
+
+// Applies the machine-state fields present in `j` over `m`.
+void MergeState(const json &j, Machine &m) {
+  if (j.contains("clockMs")) m.clockMs = j["clockMs"];
+  if (j.contains("registry")) {
+    m.registry.clear();
+    for (auto &k : j["registry"]) {
+      RegKey key;
+      key.path = k.value("path", "");
+      for (auto &v : k.value("values", json::array())) {
+        RegValue rv = ValueFromJson(v);
+        key.values[Lower(rv.name)] = rv;
+      }
+      m.registry[Lower(key.path)] = key;
+    }
+  }
+  if (j.contains("holds")) {
+    m.holds.clear();
+    for (auto &h : j["holds"]) m.holds.push_back(HoldFromJson(h));
+  }
+  if (j.contains("services")) {
+    m.services.clear();
+    for (auto &s : j["services"]) {
+      Service sv;
+      ServiceFromJson(s, sv);
+      m.services.push_back(sv);
+    }
+  }
+  if (j.contains("spooler")) {
+    const json &s = j["spooler"];
+    if (s.contains("monitors")) {
+      m.spooler.monitors.clear();
+      for (auto &x : s["monitors"]) m.spooler.monitors.push_back(MonitorFromJson(x));
+    }
+    if (s.contains("standardPorts"))
+      m.spooler.standardPorts = s["standardPorts"].get<std::vector<std::string>>();
+    if (s.contains("drivers")) {
+      m.spooler.drivers.clear();
+      for (auto &x : s["drivers"]) m.spooler.drivers.push_back(DriverFromJson(x));
+    }
+    if (s.contains("printers")) {
+      m.spooler.printers.clear();
+      for (auto &x : s["printers"]) m.spooler.printers.push_back(PrinterFromJson(x));
+    }
+    if (s.contains("defaultPrinter")) m.spooler.defaultPrinter = s["defaultPrinter"];
+    if (s.contains("driverRoot")) m.spooler.driverRoot = s["driverRoot"];
+    if (s.contains("driverDirText")) m.spooler.driverDirText = s["driverDirText"];
+  }
+  if (j.contains("tray")) TrayFromJson(j["tray"], m.tray);
+  if (j.contains("helpWindows")) {
+    m.helpWindows.clear();
+    for (auto &h : j["helpWindows"]) {
+      HelpWindow w;
+      w.className = h.value("class", w.className);
+      w.title = h.value("title", w.title);
+      w.closesOnRequest = h.value("closesOnRequest", true);
+      w.handle = h.value("handle", static_cast<uint64_t>(0));
+      m.helpWindows.push_back(w);
+    }
+  }
+  if (j.contains("faults")) {
+    m.faults.clear();
+    for (auto &f : j["faults"]) m.faults.push_back(FaultFromJson(f));
+  }
+  m.modulePath = j.value("modulePath", m.modulePath);
+  m.systemDir = j.value("systemDir", m.systemDir);
+  if (j.contains("os")) {
+    m.osMajor = j["os"].value("major", m.osMajor);
+    m.osMinor = j["os"].value("minor", m.osMinor);
+    m.osBuild = j["os"].value("build", m.osBuild);
+    m.osPlatform = j["os"].value("platform", m.osPlatform);
+  }
+  m.shiftHeld = j.value("shiftHeld", m.shiftHeld);
+  m.scmUnopenable = j.value("scmUnopenable", m.scmUnopenable);
+  m.diskFreeBytes = j.value("diskFreeBytes", m.diskFreeBytes);
+  if (j.contains("windows")) m.windows = j["windows"].get<std::vector<uint64_t>>();
+}
+
+json StateJson(const Machine &m) {
+  json j;
+  j["clockMs"] = m.clockMs;
+  json reg = json::array();
+  for (auto &k : m.registry) {
+    json vals = json::array();
+    for (auto &v : k.second.values) vals.push_back(ValueToJson(v.second));
+    reg.push_back(json{{"path", k.second.path}, {"values", vals}});
+  }
+  j["registry"] = reg;
+  json holds = json::array();
+  for (auto &h : m.holds) holds.push_back(HoldToJson(h));
+  j["holds"] = holds;
+  json services = json::array();
+  for (auto &s : m.services) services.push_back(ServiceToJson(s));
+  j["services"] = services;
+  json sp;
+  json mons = json::array(), drvs = json::array(), prns = json::array();
+  for (auto &x : m.spooler.monitors) mons.push_back(MonitorToJson(x));
+  for (auto &x : m.spooler.drivers) drvs.push_back(DriverToJson(x));
+  for (auto &x : m.spooler.printers) prns.push_back(PrinterToJson(x));
+  sp["monitors"] = mons;
+  sp["standardPorts"] = m.spooler.standardPorts;
+  sp["drivers"] = drvs;
+  sp["printers"] = prns;
+  sp["defaultPrinter"] = m.spooler.defaultPrinter;
+  sp["driverRoot"] = m.spooler.driverRoot;
+  if (!m.spooler.driverDirText.empty()) sp["driverDirText"] = m.spooler.driverDirText;
+  j["spooler"] = sp;
+  j["tray"] = TrayToJson(m.tray);
+  json hw = json::array();
+  for (auto &h : m.helpWindows)
+    hw.push_back(json{{"class", h.className},
+                      {"title", h.title},
+                      {"closesOnRequest", h.closesOnRequest},
+                      {"handle", h.handle}});
+  j["helpWindows"] = hw;
+  json faults = json::array();
+  for (auto &f : m.faults) faults.push_back(FaultToJson(f));
+  j["faults"] = faults;
+  j["modulePath"] = m.modulePath;
+  j["systemDir"] = m.systemDir;
+  j["os"] =
+      json{{"major", m.osMajor}, {"minor", m.osMinor}, {"build", m.osBuild}, {"platform", m.osPlatform}};
+  j["shiftHeld"] = m.shiftHeld;
+  j["scmUnopenable"] = m.scmUnopenable;
+  j["diskFreeBytes"] = m.diskFreeBytes;
+  j["windows"] = m.windows;
+  return j;
+}
+
+std::string Parent(const std::string &winPath) {
+  size_t pos = winPath.find_last_of('\\');
+  return pos == std::string::npos ? std::string() : winPath.substr(0, pos);
+}
+
+}  // namespace
+
+std::string ToJson(const Machine &m) {
+  return StateJson(m).dump(2);
+}
+
+bool FromJson(const std::string &text, Machine &m, std::string *error) {
+  json j = json::parse(text, nullptr, false);
+  if (j.is_discarded() || !j.is_object()) {
+    if (error) *error = "not a JSON object";
+    return false;
+  }
+  try {
+    MergeState(j, m);
+  } catch (const json::exception &e) {
+    if (error) *error = e.what();
+    return false;
+  }
+  return true;
+}
+
+namespace internal {
+void ResetProcessObjects() {
+  FilesResetProcess();
+  RegistryResetProcess();
+  ServicesResetProcess();
+  SpoolerResetProcess();
+  ProcessesResetProcess();
+}
+
+void OnClock() {
+  ServicesOnClock();
+  ProcessesOnClock();
+}
+}  // namespace internal
+
+void NewMachine(const std::string &dir, const NewMachineOptions &opt) {
+  std::filesystem::create_directories(dir);
+  std::filesystem::remove(dir + "/state.json");
+  std::filesystem::remove_all(dir + "/c");
+  Machine m;
+  m.dir = dir;
+  m.osMajor = opt.osMajor;
+  m.osMinor = opt.osMinor;
+  m.modulePath = opt.installerDir + "\\install.exe";
+  Service spooler;
+  spooler.name = "spooler";
+  spooler.state = SERVICE_RUNNING;
+  m.services.push_back(spooler);
+  internal::SetMachine(std::move(m));
+  EnsureKey(kSessionManager);
+  EnsureKey("HKLM\\SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Run");
+  EnsureKey("HKCU\\Software");
+  // Drive C: with the system and driver directories.
+  std::filesystem::create_directories(HostPath(M().systemDir));
+  for (const char *sub : {"x64", "W32X86"})
+    std::filesystem::create_directories(HostPath(M().spooler.driverRoot + "\\" + sub));
+  std::filesystem::create_directories(HostPath(opt.installerDir));
+  if (opt.componentFiles) {
+    WriteHostFile(opt.installerDir + "\\gwrmon64.dll", MakeComponentFile("gwrmon64.dll", opt.monitorBuild));
+    WriteHostFile(opt.installerDir + "\\gwrdrv64.dll", MakeComponentFile("gwrdrv64.dll", opt.driverBuild));
+    WriteHostFile(opt.installerDir + "\\gwrui64.dll", MakeComponentFile("gwrui64.dll", opt.uiBuild));
+    WriteHostFile(opt.installerDir + "\\gwrhelp.chm", "ITSF help file of the product\n");
+  }
+  if (opt.trayFile) {
+    std::string up = Parent(opt.installerDir);
+    WriteHostFile((up.empty() ? std::string("C:") : up) + "\\mrvtray.exe",
+                  MakeComponentFile("mrvtray.exe", 2563));
+  }
+  SaveMachine();
+}
+
+bool LoadMachine(const std::string &dir) {
+  std::ifstream in(dir + "/state.json");
+  if (!in) return false;
+  std::stringstream ss;
+  ss << in.rdbuf();
+  Machine m;
+  m.dir = dir;
+  std::string error;
+  if (!FromJson(ss.str(), m, &error)) return false;
+  internal::SetMachine(std::move(m));
+  return true;
+}
+
+void SaveMachine() {
+  if (M().dir.empty()) return;
+  std::string tmp = M().dir + "/state.json.tmp";
+  {
+    std::ofstream out(tmp);
+    out << ToJson(M()) << "\n";
+  }
+  std::filesystem::rename(tmp, M().dir + "/state.json");
+}
+
+void Reboot() {
+  Machine &m = M();
+  const RegValue *v = GetRegValue(kSessionManager, "PendingFileRenameOperations");
+  if (v != nullptr) {
+    std::u16string all(reinterpret_cast<const char16_t *>(v->data.data()), v->data.size() / 2);
+    std::vector<std::u16string> strs;
+    size_t start = 0;
+    while (start < all.size()) {
+      size_t end = all.find(u'\0', start);
+      if (end == std::u16string::npos) end = all.size();
+      strs.push_back(all.substr(start, end - start));
+      start = end + 1;
+    }
+    auto strip = [](std::string s) {
+      if (!s.empty() && s[0] == '!') s = s.substr(1);
+      if (s.rfind("\\??\\", 0) == 0) s = s.substr(4);
+      return s;
+    };
+    for (size_t i = 0; i + 1 < strs.size(); i += 2) {
+      if (strs[i].empty()) break;  // the list's end
+      std::string from = strip(ToUtf8(strs[i]));
+      std::string to = strip(ToUtf8(strs[i + 1]));
+      if (to.empty()) {
+        RemoveHostFile(from);
+      } else {
+        std::string hf = HostPath(from), ht = HostPath(to);
+        if (!hf.empty() && !ht.empty()) std::rename(hf.c_str(), ht.c_str());
+      }
+    }
+    FindKey(kSessionManager)->values.erase(Lower("PendingFileRenameOperations"));
+  }
+  // Processes end; files held open are free; services come up.
+  m.holds.clear();
+  m.tray.running = false;
+  m.tray.mutexHeld = false;
+  m.tray.exitAtMs = -1;
+  m.helpWindows.clear();
+  m.windows.clear();
+  for (auto &s : m.services) {
+    s.pendingTarget = 0;
+    s.state = s.neverStarts ? SERVICE_START_PENDING : SERVICE_RUNNING;
+  }
+  m.clockMs += 60000;
+  internal::SpoolerStarted();
+}
+
+bool ApplyJson(const std::string &text, std::string *error) {
+  json j = json::parse(text, nullptr, false);
+  if (j.is_discarded() || !j.is_object()) {
+    if (error) *error = "not a JSON object";
+    return false;
+  }
+  try {
+    Machine &m = M();
+    if (j.contains("set")) MergeState(j["set"], m);
+    for (auto &p : j.value("addPrinters", json::array())) m.spooler.printers.push_back(PrinterFromJson(p));
+    for (auto &name : j.value("removePrinters", json::array())) {
+      auto &ps = m.spooler.printers;
+      for (size_t i = 0; i < ps.size(); ++i)
+        if (IEquals(ps[i].name, name.get<std::string>())) ps.erase(ps.begin() + static_cast<long>(i--));
+    }
+    if (j.contains("defaultPrinter")) m.spooler.defaultPrinter = j["defaultPrinter"];
+    for (auto &mon : j.value("addMonitors", json::array()))
+      m.spooler.monitors.push_back(MonitorFromJson(mon));
+    for (auto &drv : j.value("addDrivers", json::array())) m.spooler.drivers.push_back(DriverFromJson(drv));
+    for (auto &r : j.value("registry", json::array())) {
+      std::string key = r.value("key", "");
+      if (r.value("deleteKey", false)) {
+        m.registry.erase(Lower(key));
+      } else if (r.contains("name") && r.value("delete", false)) {
+        if (RegKey *k = FindKey(key)) k->values.erase(Lower(r["name"].get<std::string>()));
+      } else if (r.contains("name")) {
+        RegValue v = ValueFromJson(r);
+        SetRegRaw(key, v.name, v.type, v.data);
+      } else {
+        EnsureKey(key);
+      }
+    }
+    for (auto &f : j.value("files", json::array())) {
+      std::string path = f.value("path", "");
+      if (f.value("delete", false)) {
+        RemoveHostFile(path);
+      } else if (f.contains("component")) {
+        WriteHostFile(path,
+                      MakeComponentFile(path.substr(path.find_last_of('\\') + 1), f["component"].get<int>()));
+      } else if (f.contains("text")) {
+        WriteHostFile(path, f["text"].get<std::string>());
+      } else if (f.contains("hex")) {
+        auto d = FromHex(f["hex"].get<std::string>());
+        WriteHostFile(path, std::string(d.begin(), d.end()));
+      }
+      if (f.contains("hold")) {
+        json h = f["hold"];
+        h["path"] = path;
+        m.holds.push_back(HoldFromJson(h));
+      }
+    }
+    for (auto &f : j.value("faults", json::array())) m.faults.push_back(FaultFromJson(f));
+    if (j.value("clearFaults", false)) m.faults.clear();
+    if (j.contains("shift")) m.shiftHeld = j["shift"];
+    if (j.contains("spoolerService")) {
+      Service *s = internal::FindService("spooler");
+      if (s != nullptr) {
+        DWORD before = s->state;
+        ServiceFromJson(j["spoolerService"], *s);
+        if (before != s->state) {
+          if (s->state == SERVICE_RUNNING)
+            internal::SpoolerStarted();
+          else
+            internal::SpoolerStopped();
+        }
+      }
+    }
+    if (j.contains("tray")) TrayFromJson(j["tray"], m.tray);
+    if (j.contains("advanceMs")) m.clockMs += j["advanceMs"].get<uint64_t>();
+  } catch (const json::exception &e) {
+    if (error) *error = e.what();
+    return false;
+  }
+  return true;
+}
+
+}  // namespace winsim
