@@ -45,6 +45,41 @@ give_printer_datatype() {
   w 60 reg add "$key" /v Datatype /t REG_SZ /d RAW /f >/dev/null 2>&1
 }
 
+# The dispatcher's answers and the tray program's control: what works as
+# soon as the entry point and the companion programs have landed.
+installer_basic_tests() {
+  local T=$'\t'
+  local tray run_path run_key='HKLM\SOFTWARE\Microsoft\Windows\CurrentVersion\Run'
+  tray=$(host_path "$PRODUCT_WIN\\mrvtray.exe")
+  run_path="$PRODUCT_WIN\\mrvtray.exe"
+
+  echo "# installer: command words"
+  install_step no-word 6
+  install_step unknown-word 6 nonsense
+  install_step DEF.SET 6 DEF.SET
+  check_eq "DEF.SET: no log dialog" "$STEP_DIALOG" 0
+
+  echo "# installer: removetray"
+  install_step removetray-idle 6 removetray
+  probe removetray-idle
+  check_line "removetray, nothing running: no Run value" "$ART/removetray-idle.probe" "run${T}!2"
+  check_file "removetray, nothing registered: the tray program's file stays" "$tray"
+  # As at logon: registered in Run and started from there.
+  w 60 reg add "$run_key" /v MorvalenteTray /t REG_SZ /d "$run_path" /f >/dev/null 2>&1
+  spool basic-tray-start traystart "$run_path"
+  probe basic-tray-started
+  check_line "setup: tray program running" "$ART/basic-tray-started.probe" "traymutex${T}present"
+  install_step removetray-running 6 removetray
+  check_eq "removetray: no log dialog" "$STEP_DIALOG" 0
+  probe removetray-running
+  check_line "removetray: the tray program has ended (mutex)" "$ART/removetray-running.probe" "traymutex${T}absent"
+  check_line "removetray: the tray program has ended (window)" "$ART/removetray-running.probe" "traywindow${T}absent"
+  check_line "removetray: the Run value is gone" "$ART/removetray-running.probe" "run${T}!2"
+  check_no_file "removetray: its file is deleted" "$tray"
+  cp "$STAGE/mrvtray.exe" "$tray"
+}
+
+# The runs and the queries on the machine they leave.
 installer_tests() {
   local T=$'\t'
   local sys32 drvdir tray run_path
@@ -61,8 +96,6 @@ installer_tests() {
   check_no_line "clean machine: no printer" "$ART/clean.probe" "printer${T}.*"
   install_step onChkDrv-clean 3 onChkDrv
   install_step onInit-clean 102 onInit
-  install_step unknown-word 6 nonsense
-  install_step no-word 6
 
   echo "# installer: first install"
   install_step in-1 100 in
@@ -111,7 +144,7 @@ installer_tests() {
   probe def-set
   check_line "def.set: Morvalente is the default printer" "$ART/def-set.probe" "default${T}Morvalente"
   install_step onInit 3 onInit
-  install_step DEF.SET 6 DEF.SET
+  install_step DEF.SET-after 6 DEF.SET
   install_step onInit-after-DEF.SET 3 onInit
 
   echo "# installer: repair over the installed product"
