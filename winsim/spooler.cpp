@@ -109,8 +109,8 @@ BOOL WINAPI EnumPrintersW(DWORD Flags, LPWSTR Name, DWORD Level, LPBYTE pPrinter
   return TRUE;
 }
 
-BOOL WINAPI GetPrinterDriverDirectoryW(LPWSTR pName, LPWSTR pEnvironment, DWORD Level, LPBYTE pDriverDirectory,
-                                       DWORD cbBuf, LPDWORD pcbNeeded) {
+BOOL WINAPI GetPrinterDriverDirectoryW(LPWSTR pName, LPWSTR pEnvironment, DWORD Level,
+                                       LPBYTE pDriverDirectory, DWORD cbBuf, LPDWORD pcbNeeded) {
   std::string env = pEnvironment ? ToUtf8(pEnvironment) : std::string("Windows x64");
   if (detail::Enter("GetPrinterDriverDirectoryW", env)) return FALSE;
   if (RefuseWhenStopped()) return FALSE;
@@ -123,7 +123,8 @@ BOOL WINAPI GetPrinterDriverDirectoryW(LPWSTR pName, LPWSTR pEnvironment, DWORD 
     SetLastError(ERROR_INVALID_ENVIRONMENT);
     return FALSE;
   }
-  std::u16string dir = ToUtf16(M().spooler.driverRoot + "\\" + sub);
+  std::u16string dir = ToUtf16(M().spooler.driverDirText.empty() ? M().spooler.driverRoot + "\\" + sub
+                                                                 : M().spooler.driverDirText);
   DWORD needed = static_cast<DWORD>((dir.size() + 1) * 2);
   if (pcbNeeded != nullptr) *pcbNeeded = needed;
   if (pDriverDirectory == nullptr || cbBuf < needed) {
@@ -167,7 +168,8 @@ BOOL WINAPI SpoolSetDefaultPrinterW(LPCWSTR pszPrinter) {
   auto &printers = M().spooler.printers;
   if (name.empty()) {
     // With no name the first printer becomes the default when there is none.
-    if (M().spooler.defaultPrinter.empty() && !printers.empty()) M().spooler.defaultPrinter = printers[0].name;
+    if (M().spooler.defaultPrinter.empty() && !printers.empty())
+      M().spooler.defaultPrinter = printers[0].name;
     return TRUE;
   }
   for (auto &p : printers) {
