@@ -6,6 +6,8 @@
 
 #include "app/context.h"
 #include "platform/win32.h"
+#include "sys/locked_files.h"     // ScheduleDeleteAtRestart
+#include "sys/pending_renames.h"  // CheckPendingComponentFiles
 
 // Install sequence: removes what is installed and installs everything again.
 void ReInstall(InstallContext *ctx);
@@ -13,19 +15,12 @@ void ReInstall(InstallContext *ctx);
 // Uninstall sequence with the sweep of pending deletions and a last retry.
 void CompleteUnInstall(InstallContext *ctx);
 
-// Hands the context's locked files to the system for deletion at restart and
-// empties the list; returns the number of paths the system accepted.
-DWORD ScheduleDeleteAtRestart(InstallContext *ctx);
-
 // Shows the run log modally, owned by `parent` (or by no window).
 void ShowLogDialog(InstallContext *ctx, HWND parent);
 
 // "onChkDrv": does the first printer of the product use a driver file of a
 // build above 2450?
 BOOL CheckDriverBuild(void);
-
-// "onInit", first half: are operations pending on the product's files?
-BOOL CheckPendingComponentFiles(void);
 
 // "onInit", second half: is the default printer something other than a
 // printer of the product?
