@@ -4,8 +4,8 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "winsim/winsim.h"
 #include "winsim/internal.h"
+#include "winsim/winsim.h"
 
 namespace winsim {
 
@@ -15,9 +15,15 @@ Process g_process;
 thread_local DWORD t_lastError = 0;
 }  // namespace
 
-Machine &M() { return g_machine; }
-void internal::SetMachine(Machine &&m) { g_machine = std::move(m); }
-Process &P() { return g_process; }
+Machine &M() {
+  return g_machine;
+}
+void internal::SetMachine(Machine &&m) {
+  g_machine = std::move(m);
+}
+Process &P() {
+  return g_process;
+}
 
 // ---------------------------------------------------------------------------
 // Text helpers
@@ -50,7 +56,9 @@ std::string ToUtf8(const std::u16string &s) {
   return out;
 }
 
-std::string ToUtf8(const WCHAR *s) { return s ? ToUtf8(std::u16string(s)) : std::string(); }
+std::string ToUtf8(const WCHAR *s) {
+  return s ? ToUtf8(std::u16string(s)) : std::string();
+}
 
 std::u16string ToUtf16(const std::string &s) {
   std::u16string out;
@@ -90,7 +98,9 @@ std::string Lower(const std::string &s) {
   return out;
 }
 
-bool IEquals(const std::string &a, const std::string &b) { return Lower(a) == Lower(b); }
+bool IEquals(const std::string &a, const std::string &b) {
+  return Lower(a) == Lower(b);
+}
 
 // ---------------------------------------------------------------------------
 // Faults, journal, accounting
@@ -106,7 +116,9 @@ void AddFault(const std::string &call, DWORD error, uint32_t nth, uint32_t times
   M().faults.push_back(f);
 }
 
-void ClearFaults() { M().faults.clear(); }
+void ClearFaults() {
+  M().faults.clear();
+}
 
 std::vector<std::string> Leaks() {
   static const char *kinds[] = {"file", "key", "service", "manager", "printer", "mutex", "process", "thread"};
@@ -166,9 +178,13 @@ bool IsHandle(const void *h, HandleKind kind) {
   return it != P().handles.end() && it->second == kind;
 }
 
-void DropHandle(const void *h) { P().handles.erase(h); }
+void DropHandle(const void *h) {
+  P().handles.erase(h);
+}
 
-void TrackBlock(const void *p, const char *allocator) { P().blocks[p] = allocator; }
+void TrackBlock(const void *p, const char *allocator) {
+  P().blocks[p] = allocator;
+}
 
 bool UntrackBlock(const void *p, const char *allocator) {
   auto it = P().blocks.find(p);
@@ -192,8 +208,12 @@ using namespace winsim;
 // Last error
 // ---------------------------------------------------------------------------
 
-DWORD WINAPI GetLastError(void) { return t_lastError; }
-void WINAPI SetLastError(DWORD dwErrCode) { t_lastError = dwErrCode; }
+DWORD WINAPI GetLastError(void) {
+  return t_lastError;
+}
+void WINAPI SetLastError(DWORD dwErrCode) {
+  t_lastError = dwErrCode;
+}
 
 // ---------------------------------------------------------------------------
 // Memory: every block is tracked by the allocator family that made it
@@ -247,7 +267,9 @@ HLOCAL WINAPI LocalFree(HLOCAL hMem) {
   return nullptr;
 }
 
-HANDLE WINAPI GetProcessHeap(void) { return kProcessHeap; }
+HANDLE WINAPI GetProcessHeap(void) {
+  return kProcessHeap;
+}
 
 LPVOID WINAPI HeapAlloc(HANDLE hHeap, DWORD dwFlags, SIZE_T dwBytes) {
   if (detail::Enter("HeapAlloc", std::to_string(dwBytes))) return nullptr;
@@ -288,7 +310,9 @@ int WINAPI lstrlenW(LPCWSTR lpString) {
   return n;
 }
 
-int WINAPI lstrlenA(LPCSTR lpString) { return lpString ? static_cast<int>(std::strlen(lpString)) : 0; }
+int WINAPI lstrlenA(LPCSTR lpString) {
+  return lpString ? static_cast<int>(std::strlen(lpString)) : 0;
+}
 
 LPWSTR WINAPI lstrcpyW(LPWSTR lpString1, LPCWSTR lpString2) {
   int i = 0;
@@ -305,10 +329,10 @@ LPWSTR WINAPI lstrcatW(LPWSTR lpString1, LPCWSTR lpString2) {
 
 // Code page 1252: bytes 0x80-0x9F map to these characters (0 = undefined,
 // kept as the byte value as Windows does for the five holes).
-static const char16_t kCp1252High[32] = {
-    0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021, 0x02C6, 0x2030, 0x0160,
-    0x2039, 0x0152, 0x008D, 0x017D, 0x008F, 0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022,
-    0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178};
+static const char16_t kCp1252High[32] = {0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021,
+                                         0x02C6, 0x2030, 0x0160, 0x2039, 0x0152, 0x008D, 0x017D, 0x008F,
+                                         0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022, 0x2013, 0x2014,
+                                         0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178};
 
 int WINAPI MultiByteToWideChar(UINT CodePage, DWORD dwFlags, LPCSTR lpMultiByteStr, int cbMultiByte,
                                LPWSTR lpWideCharStr, int cchWideChar) {
@@ -344,4 +368,6 @@ void WINAPI Sleep(DWORD dwMilliseconds) {
   detail::Advance(dwMilliseconds);
 }
 
-DWORD WINAPI GetTickCount(void) { return static_cast<DWORD>(M().clockMs); }
+DWORD WINAPI GetTickCount(void) {
+  return static_cast<DWORD>(M().clockMs);
+}

@@ -117,7 +117,9 @@ std::string PathKey(const std::string &winPath) {
   return k;
 }
 
-std::string SystemPath(const std::string &fileName) { return M().systemDir + "\\" + fileName; }
+std::string SystemPath(const std::string &fileName) {
+  return M().systemDir + "\\" + fileName;
+}
 
 void FilesResetProcess() {
   for (auto &f : g_files)
@@ -177,7 +179,8 @@ bool LoadedBySpooler(const std::string &winPath) {
 DWORD MissingError(const std::string &host) {
   struct stat st;
   std::string parent = std::filesystem::path(host).parent_path().string();
-  return (stat(parent.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) ? ERROR_FILE_NOT_FOUND : ERROR_PATH_NOT_FOUND;
+  return (stat(parent.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) ? ERROR_FILE_NOT_FOUND
+                                                                 : ERROR_PATH_NOT_FOUND;
 }
 
 }  // namespace
@@ -209,15 +212,14 @@ HANDLE WINAPI CreateFileW(LPCWSTR lpFileName, DWORD dwDesiredAccess, DWORD dwSha
     return INVALID_HANDLE_VALUE;
   }
   bool writes = (dwDesiredAccess & GENERIC_WRITE) != 0;
-  if (exists && (internal::FileBlocked(path, dwDesiredAccess, dwShareMode) ||
-                 (writes && LoadedBySpooler(path)))) {
+  if (exists &&
+      (internal::FileBlocked(path, dwDesiredAccess, dwShareMode) || (writes && LoadedBySpooler(path)))) {
     SetLastError(ERROR_SHARING_VIOLATION);
     detail::Result("error 32");
     return INVALID_HANDLE_VALUE;
   }
   int flags = writes ? ((dwDesiredAccess & GENERIC_READ) ? O_RDWR : O_WRONLY) : O_RDONLY;
-  if (dwCreationDisposition == CREATE_ALWAYS || dwCreationDisposition == TRUNCATE_EXISTING)
-    flags |= O_TRUNC;
+  if (dwCreationDisposition == CREATE_ALWAYS || dwCreationDisposition == TRUNCATE_EXISTING) flags |= O_TRUNC;
   if (dwCreationDisposition != OPEN_EXISTING && dwCreationDisposition != TRUNCATE_EXISTING) flags |= O_CREAT;
   int fd = ::open(host.c_str(), flags, 0644);
   if (fd < 0) {
@@ -259,8 +261,8 @@ BOOL WINAPI ReadFile(HANDLE hFile, LPVOID lpBuffer, DWORD nNumberOfBytesToRead, 
   return TRUE;
 }
 
-BOOL WINAPI WriteFile(HANDLE hFile, LPCVOID lpBuffer, DWORD nNumberOfBytesToWrite, LPDWORD lpNumberOfBytesWritten,
-                      void *lpOverlapped) {
+BOOL WINAPI WriteFile(HANDLE hFile, LPCVOID lpBuffer, DWORD nNumberOfBytesToWrite,
+                      LPDWORD lpNumberOfBytesWritten, void *lpOverlapped) {
   if (lpNumberOfBytesWritten != nullptr) *lpNumberOfBytesWritten = 0;
   if (detail::Enter("WriteFile", std::to_string(nNumberOfBytesToWrite))) return FALSE;
   auto it = g_files.find(hFile);
@@ -395,5 +397,7 @@ void AppendPendingPair(const std::string &winPath, const std::string &newName) {
   SetRegRaw(key, "PendingFileRenameOperations", REG_MULTI_SZ, data);
 }
 
-void AppendPendingDelete(const std::string &winPath) { AppendPendingPair(winPath, std::string()); }
+void AppendPendingDelete(const std::string &winPath) {
+  AppendPendingPair(winPath, std::string());
+}
 }  // namespace winsim::internal

@@ -31,7 +31,8 @@ std::string Hex(const std::vector<uint8_t> &d) {
 std::vector<uint8_t> FromHex(const std::string &s) {
   std::vector<uint8_t> d;
   auto val = [](char c) { return c <= '9' ? c - '0' : (c | 0x20) - 'a' + 10; };
-  for (size_t i = 0; i + 1 < s.size(); i += 2) d.push_back(static_cast<uint8_t>(val(s[i]) * 16 + val(s[i + 1])));
+  for (size_t i = 0; i + 1 < s.size(); i += 2)
+    d.push_back(static_cast<uint8_t>(val(s[i]) * 16 + val(s[i + 1])));
   return d;
 }
 
@@ -236,7 +237,10 @@ void ServiceFromJson(const json &j, Service &s) {
 }
 
 json MonitorToJson(const Monitor &m) {
-  json j{{"name", m.name}, {"environment", m.environment}, {"dll", m.dll}, {"ports", m.ports},
+  json j{{"name", m.name},
+         {"environment", m.environment},
+         {"dll", m.dll},
+         {"ports", m.ports},
          {"loaded", m.loaded}};
   if (m.removed) j["removed"] = true;
   return j;
@@ -290,7 +294,7 @@ Driver DriverFromJson(const json &j) {
 }
 
 json TrayToJson(const TrayProgram &t) {
-  return json{{"running", t.running},     {"path", t.path},         {"behaviour", t.behaviour},
+  return json{{"running", t.running},         {"path", t.path},         {"behaviour", t.behaviour},
               {"exitDelayMs", t.exitDelayMs}, {"exitAtMs", t.exitAtMs}, {"mutexHeld", t.mutexHeld}};
 }
 
@@ -326,7 +330,8 @@ FileHold HoldFromJson(const json &j) {
   h.path = j.value("path", "");
   h.share = j.value("share", 0u);
   h.releaseAtMs = j.value("releaseAtMs", static_cast<int64_t>(-1));
-  if (j.contains("releaseAfterMs")) h.releaseAtMs = static_cast<int64_t>(M().clockMs) + j["releaseAfterMs"].get<int64_t>();
+  if (j.contains("releaseAfterMs"))
+    h.releaseAtMs = static_cast<int64_t>(M().clockMs) + j["releaseAfterMs"].get<int64_t>();
   h.holder = j.value("holder", "another process");
   return h;
 }
@@ -364,7 +369,8 @@ void MergeState(const json &j, Machine &m) {
       m.spooler.monitors.clear();
       for (auto &x : s["monitors"]) m.spooler.monitors.push_back(MonitorFromJson(x));
     }
-    if (s.contains("standardPorts")) m.spooler.standardPorts = s["standardPorts"].get<std::vector<std::string>>();
+    if (s.contains("standardPorts"))
+      m.spooler.standardPorts = s["standardPorts"].get<std::vector<std::string>>();
     if (s.contains("drivers")) {
       m.spooler.drivers.clear();
       for (auto &x : s["drivers"]) m.spooler.drivers.push_back(DriverFromJson(x));
@@ -448,7 +454,8 @@ json StateJson(const Machine &m) {
   j["faults"] = faults;
   j["modulePath"] = m.modulePath;
   j["systemDir"] = m.systemDir;
-  j["os"] = json{{"major", m.osMajor}, {"minor", m.osMinor}, {"build", m.osBuild}, {"platform", m.osPlatform}};
+  j["os"] =
+      json{{"major", m.osMajor}, {"minor", m.osMinor}, {"build", m.osBuild}, {"platform", m.osPlatform}};
   j["shiftHeld"] = m.shiftHeld;
   j["scmUnopenable"] = m.scmUnopenable;
   j["diskFreeBytes"] = m.diskFreeBytes;
@@ -463,7 +470,9 @@ std::string Parent(const std::string &winPath) {
 
 }  // namespace
 
-std::string ToJson(const Machine &m) { return StateJson(m).dump(2); }
+std::string ToJson(const Machine &m) {
+  return StateJson(m).dump(2);
+}
 
 bool FromJson(const std::string &text, Machine &m, std::string *error) {
   json j = json::parse(text, nullptr, false);
@@ -525,7 +534,8 @@ void NewMachine(const std::string &dir, const NewMachineOptions &opt) {
   }
   if (opt.trayFile) {
     std::string up = Parent(opt.installerDir);
-    WriteHostFile((up.empty() ? std::string("C:") : up) + "\\mrvtray.exe", MakeComponentFile("mrvtray.exe", 2563));
+    WriteHostFile((up.empty() ? std::string("C:") : up) + "\\mrvtray.exe",
+                  MakeComponentFile("mrvtray.exe", 2563));
   }
   SaveMachine();
 }
@@ -615,7 +625,8 @@ bool ApplyJson(const std::string &text, std::string *error) {
         if (IEquals(ps[i].name, name.get<std::string>())) ps.erase(ps.begin() + static_cast<long>(i--));
     }
     if (j.contains("defaultPrinter")) m.spooler.defaultPrinter = j["defaultPrinter"];
-    for (auto &mon : j.value("addMonitors", json::array())) m.spooler.monitors.push_back(MonitorFromJson(mon));
+    for (auto &mon : j.value("addMonitors", json::array()))
+      m.spooler.monitors.push_back(MonitorFromJson(mon));
     for (auto &drv : j.value("addDrivers", json::array())) m.spooler.drivers.push_back(DriverFromJson(drv));
     for (auto &r : j.value("registry", json::array())) {
       std::string key = r.value("key", "");
@@ -635,7 +646,8 @@ bool ApplyJson(const std::string &text, std::string *error) {
       if (f.value("delete", false)) {
         RemoveHostFile(path);
       } else if (f.contains("component")) {
-        WriteHostFile(path, MakeComponentFile(path.substr(path.find_last_of('\\') + 1), f["component"].get<int>()));
+        WriteHostFile(path,
+                      MakeComponentFile(path.substr(path.find_last_of('\\') + 1), f["component"].get<int>()));
       } else if (f.contains("text")) {
         WriteHostFile(path, f["text"].get<std::string>());
       } else if (f.contains("hex")) {
@@ -657,8 +669,10 @@ bool ApplyJson(const std::string &text, std::string *error) {
         DWORD before = s->state;
         ServiceFromJson(j["spoolerService"], *s);
         if (before != s->state) {
-          if (s->state == SERVICE_RUNNING) internal::SpoolerStarted();
-          else internal::SpoolerStopped();
+          if (s->state == SERVICE_RUNNING)
+            internal::SpoolerStarted();
+          else
+            internal::SpoolerStopped();
         }
       }
     }

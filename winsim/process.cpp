@@ -6,7 +6,9 @@ namespace winsim::internal {
 
 void ProcessesResetProcess() {}
 void ProcessesOnClock() {}
-bool CloseProcessObject(HANDLE h) { return false; }
+bool CloseProcessObject(HANDLE h) {
+  return false;
+}
 
 }  // namespace winsim::internal
 

@@ -67,7 +67,8 @@ RegKey &EnsureKey(const std::string &path) {
   return k;
 }
 
-void SetRegRaw(const std::string &key, const std::string &name, DWORD type, const std::vector<uint8_t> &data) {
+void SetRegRaw(const std::string &key, const std::string &name, DWORD type,
+               const std::vector<uint8_t> &data) {
   RegKey &k = EnsureKey(key);
   RegValue &v = k.values[Lower(name)];
   v.name = name;
@@ -102,7 +103,9 @@ const RegValue *GetRegValue(const std::string &key, const std::string &name) {
 }
 
 namespace internal {
-void RegistryResetProcess() { g_openKeys.clear(); }
+void RegistryResetProcess() {
+  g_openKeys.clear();
+}
 }  // namespace internal
 
 }  // namespace winsim
@@ -116,7 +119,8 @@ RegKey *KeyOf(HKEY h) {
 }
 }  // namespace
 
-LSTATUS WINAPI RegOpenKeyExA(HKEY hKey, LPCSTR lpSubKey, DWORD ulOptions, REGSAM samDesired, PHKEY phkResult) {
+LSTATUS WINAPI RegOpenKeyExA(HKEY hKey, LPCSTR lpSubKey, DWORD ulOptions, REGSAM samDesired,
+                             PHKEY phkResult) {
   std::string sub = AnsiToUtf8(lpSubKey);
   if (detail::Enter("RegOpenKeyExA", sub)) return static_cast<LSTATUS>(GetLastError());
   if (phkResult == nullptr) return ERROR_INVALID_PARAMETER;
@@ -173,8 +177,8 @@ LSTATUS WINAPI RegQueryValueExW(HKEY hKey, LPCWSTR lpValueName, LPDWORD lpReserv
   return ERROR_SUCCESS;
 }
 
-LSTATUS WINAPI RegSetValueExW(HKEY hKey, LPCWSTR lpValueName, DWORD Reserved, DWORD dwType, const BYTE *lpData,
-                              DWORD cbData) {
+LSTATUS WINAPI RegSetValueExW(HKEY hKey, LPCWSTR lpValueName, DWORD Reserved, DWORD dwType,
+                              const BYTE *lpData, DWORD cbData) {
   std::string name = ToUtf8(lpValueName);
   if (detail::Enter("RegSetValueExW", name)) return static_cast<LSTATUS>(GetLastError());
   RegKey *k = KeyOf(hKey);

@@ -70,7 +70,9 @@ bool SpoolerRunning() {
   return s != nullptr && s->state == SERVICE_RUNNING;
 }
 
-void ServicesResetProcess() { g_handles.clear(); }
+void ServicesResetProcess() {
+  g_handles.clear();
+}
 
 }  // namespace internal
 }  // namespace winsim

@@ -57,7 +57,8 @@ int main(int argc, char **argv) {
   // The journal of the run stays beside the machine for `winsim show`.
   std::ofstream journal(dir + "/last-run.journal");
   for (auto &e : winsim::P().journal) journal << e.call << "(" << e.args << ") = " << e.result << "\n";
-  for (auto &leak : winsim::Leaks()) std::fprintf(stderr, "winsim: left behind by the run: %s\n", leak.c_str());
+  for (auto &leak : winsim::Leaks())
+    std::fprintf(stderr, "winsim: left behind by the run: %s\n", leak.c_str());
   winsim::SaveMachine();
   return code;
 }

@@ -211,7 +211,8 @@ int main(int argc, char **argv) {
         out = j["registry"];
       else
         return Fail("unknown part " + part);
-      if (part == "printers") std::cout << "default printer: \"" << j["spooler"]["defaultPrinter"].get<std::string>() << "\"\n";
+      if (part == "printers")
+        std::cout << "default printer: \"" << j["spooler"]["defaultPrinter"].get<std::string>() << "\"\n";
       std::cout << out.dump(2) << "\n";
       return 0;
     }

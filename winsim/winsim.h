@@ -31,23 +31,23 @@ struct RegKey {
 
 // A file held open by another process, with the sharing it allows.
 struct FileHold {
-  std::string path;        // Windows path, e.g. "C:\\Windows\\System32\\x.dll"
-  DWORD share = 0;         // FILE_SHARE_* bits the holder allows
+  std::string path;          // Windows path, e.g. "C:\\Windows\\System32\\x.dll"
+  DWORD share = 0;           // FILE_SHARE_* bits the holder allows
   int64_t releaseAtMs = -1;  // virtual time at which the holder lets go; -1 = never
-  std::string holder;      // who holds it (for show/diff)
+  std::string holder;        // who holds it (for show/diff)
 };
 
 struct Service {
   std::string name;
   DWORD state = SERVICE_RUNNING;
-  DWORD pendingTarget = 0;     // SERVICE_RUNNING or SERVICE_STOPPED while pending
-  uint64_t pendingUntil = 0;   // virtual time at which the pending change completes
-  uint32_t startDelayMs = 0;   // time from a start request to running
-  uint32_t stopDelayMs = 0;    // time from a stop request to stopped
-  bool neverStarts = false;    // start requests leave it in START_PENDING for good
-  bool ignoresStop = false;    // stop requests succeed but it keeps running
-  DWORD stopError = 0;         // when not 0, ControlService(STOP) fails with this code
-  bool unopenable = false;     // OpenServiceW fails with ERROR_ACCESS_DENIED
+  DWORD pendingTarget = 0;    // SERVICE_RUNNING or SERVICE_STOPPED while pending
+  uint64_t pendingUntil = 0;  // virtual time at which the pending change completes
+  uint32_t startDelayMs = 0;  // time from a start request to running
+  uint32_t stopDelayMs = 0;   // time from a stop request to stopped
+  bool neverStarts = false;   // start requests leave it in START_PENDING for good
+  bool ignoresStop = false;   // stop requests succeed but it keeps running
+  DWORD stopError = 0;        // when not 0, ControlService(STOP) fails with this code
+  bool unopenable = false;    // OpenServiceW fails with ERROR_ACCESS_DENIED
 };
 
 struct Monitor {
@@ -103,11 +103,11 @@ struct Spooler {
 // The product's tray program as the machine knows it.
 struct TrayProgram {
   bool running = false;
-  std::string path;              // file it runs from
+  std::string path;                // file it runs from
   std::string behaviour = "exit";  // "exit", "delay", "ignore", "nowindow"
-  uint32_t exitDelayMs = 0;      // for "delay": time from request to exit
-  int64_t exitAtMs = -1;         // pending exit time after a request
-  bool mutexHeld = false;        // holds its named mutex
+  uint32_t exitDelayMs = 0;        // for "delay": time from request to exit
+  int64_t exitAtMs = -1;           // pending exit time after a request
+  bool mutexHeld = false;          // holds its named mutex
 };
 
 struct HelpWindow {
@@ -144,9 +144,9 @@ struct Machine {
   std::string systemDir = "C:\\Windows\\System32";
   DWORD osMajor = 10, osMinor = 0, osBuild = 19045, osPlatform = VER_PLATFORM_WIN32_NT;
   bool shiftHeld = false;
-  bool scmUnopenable = false;          // OpenSCManagerW fails with ERROR_ACCESS_DENIED
-  int64_t diskFreeBytes = -1;          // -1: unlimited; otherwise writes stop short there
-  std::vector<uint64_t> windows;       // window handle values that IsWindow accepts
+  bool scmUnopenable = false;     // OpenSCManagerW fails with ERROR_ACCESS_DENIED
+  int64_t diskFreeBytes = -1;     // -1: unlimited; otherwise writes stop short there
+  std::vector<uint64_t> windows;  // window handle values that IsWindow accepts
 };
 
 // ---------------------------------------------------------------------------
@@ -165,9 +165,9 @@ struct Process {
   std::u16string commandLine = u"install.exe";
   std::vector<JournalEntry> journal;
   std::map<std::string, uint32_t> callCounts;
-  std::map<const void *, std::string> blocks;      // live allocations -> allocator
-  std::map<const void *, HandleKind> handles;      // live handles -> kind
-  uint64_t waitedMs = 0;                           // virtual time spent in Sleep and waits
+  std::map<const void *, std::string> blocks;  // live allocations -> allocator
+  std::map<const void *, HandleKind> handles;  // live handles -> kind
+  uint64_t waitedMs = 0;                       // virtual time spent in Sleep and waits
   uint64_t nextHandle = 0x1000;
 };
 
@@ -261,7 +261,7 @@ size_t CallCount(const std::string &call);
 std::string ToUtf8(const std::u16string &s);
 std::string ToUtf8(const WCHAR *s);
 std::u16string ToUtf16(const std::string &s);
-std::string AnsiToUtf8(const char *s);  // the machine's ANSI code page (1252) to UTF-8
+std::string AnsiToUtf8(const char *s);    // the machine's ANSI code page (1252) to UTF-8
 std::string Lower(const std::string &s);  // ASCII lower case
 bool IEquals(const std::string &a, const std::string &b);
 

@@ -17,7 +17,9 @@ void RemoveTree(const std::string &dir) {
   std::filesystem::remove_all(dir, ec);
 }
 
-std::string U8(const char16_t *s) { return winsim::ToUtf8(s); }
+std::string U8(const char16_t *s) {
+  return winsim::ToUtf8(s);
+}
 
 void MachineTest::SetUp() {
   dir_ = MakeTempDir();
@@ -25,7 +27,9 @@ void MachineTest::SetUp() {
   Begin();
 }
 
-void MachineTest::Begin(const std::u16string &commandLine) { winsim::BeginProcess(commandLine); }
+void MachineTest::Begin(const std::u16string &commandLine) {
+  winsim::BeginProcess(commandLine);
+}
 
 void MachineTest::TearDown() {
   std::vector<std::string> leaks = winsim::Leaks();
