@@ -23,8 +23,10 @@ endif()
 # The native install program: winsim's process start-up loads the machine,
 # runs the installer's entry point and saves the machine.
 if(EXISTS ${CMAKE_SOURCE_DIR}/src/app/main.cpp)
-  add_executable(install ${CMAKE_SOURCE_DIR}/src/app/main.cpp ${CMAKE_SOURCE_DIR}/winsim/startup.cpp)
-  target_link_libraries(install PRIVATE installer)
+  # CMake keeps the target name "install" for itself; the program is still install.
+  add_executable(mrv_install ${CMAKE_SOURCE_DIR}/src/app/main.cpp ${CMAKE_SOURCE_DIR}/winsim/startup.cpp)
+  set_target_properties(mrv_install PROPERTIES OUTPUT_NAME install)
+  target_link_libraries(mrv_install PRIVATE installer)
 endif()
 
 add_executable(winsim-tool ${CMAKE_SOURCE_DIR}/winsim/tool.cpp)

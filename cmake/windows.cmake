@@ -10,12 +10,14 @@ add_custom_target(winspool_ordinals DEPENDS ${MRV_ORD_LIB})
 
 file(GLOB MRV_RESOURCES CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/src/app/resources/*.rc)
 
-add_executable(install WIN32 ${MRV_SOURCES} ${CMAKE_SOURCE_DIR}/src/app/main.cpp ${MRV_RESOURCES})
-add_dependencies(install winspool_ordinals)
-target_include_directories(install PRIVATE ${CMAKE_SOURCE_DIR}/src ${CMAKE_SOURCE_DIR})
-target_compile_definitions(install PRIVATE UNICODE _UNICODE)
-target_link_options(install PRIVATE -municode -static -static-libgcc -static-libstdc++)
-target_link_libraries(install PRIVATE ${MRV_ORD_LIB} winspool advapi32 user32 version shell32 kernel32)
+# CMake keeps the target name "install" for itself; the program is still install.exe.
+add_executable(mrv_install WIN32 ${MRV_SOURCES} ${CMAKE_SOURCE_DIR}/src/app/main.cpp ${MRV_RESOURCES})
+set_target_properties(mrv_install PROPERTIES OUTPUT_NAME install)
+add_dependencies(mrv_install winspool_ordinals)
+target_include_directories(mrv_install PRIVATE ${CMAKE_SOURCE_DIR}/src ${CMAKE_SOURCE_DIR})
+target_compile_definitions(mrv_install PRIVATE UNICODE _UNICODE)
+target_link_options(mrv_install PRIVATE -municode -static -static-libgcc -static-libstdc++)
+target_link_libraries(mrv_install PRIVATE ${MRV_ORD_LIB} winspool advapi32 user32 version shell32 kernel32)
 
 if(EXISTS ${CMAKE_SOURCE_DIR}/product/CMakeLists.txt)
   add_subdirectory(product)

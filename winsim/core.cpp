@@ -252,6 +252,10 @@ HGLOBAL WINAPI GlobalFree(HGLOBAL hMem) {
   return nullptr;
 }
 
+void *winsim::detail::SystemLocalAlloc(size_t bytes) {
+  return AllocTracked(bytes, false, kLocal);
+}
+
 HLOCAL WINAPI LocalAlloc(UINT uFlags, SIZE_T uBytes) {
   if (detail::Enter("LocalAlloc", std::to_string(uBytes))) return nullptr;
   return AllocTracked(uBytes, (uFlags & LMEM_ZEROINIT) != 0, kLocal);

@@ -384,6 +384,7 @@ void MergeState(const json &j, Machine &m) {
     if (s.contains("printProcessors"))
       m.spooler.printProcessors = s["printProcessors"].get<std::vector<std::string>>();
     m.spooler.monitorDllStaysLoaded = s.value("monitorDllStaysLoaded", m.spooler.monitorDllStaysLoaded);
+    if (s.contains("driverDirText")) m.spooler.driverDirText = s["driverDirText"];
   }
   if (j.contains("tray")) TrayFromJson(j["tray"], m.tray);
   if (j.contains("helpWindows")) {
@@ -443,6 +444,7 @@ json StateJson(const Machine &m) {
   sp["driverRoot"] = m.spooler.driverRoot;
   sp["printProcessors"] = m.spooler.printProcessors;
   sp["monitorDllStaysLoaded"] = m.spooler.monitorDllStaysLoaded;
+  if (!m.spooler.driverDirText.empty()) sp["driverDirText"] = m.spooler.driverDirText;
   j["spooler"] = sp;
   j["tray"] = TrayToJson(m.tray);
   json hw = json::array();

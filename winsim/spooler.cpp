@@ -564,7 +564,9 @@ BOOL WINAPI GetPrinterDriverDirectoryW(LPWSTR pName, LPWSTR pEnvironment, DWORD 
     return FALSE;
   }
   if (!ResolveEnvironment(pEnvironment, &env)) return FALSE;
-  std::u16string dir = ToUtf16(M().spooler.driverRoot + "\\" + DriverSubdir(env));
+  std::u16string dir =
+      ToUtf16(M().spooler.driverDirText.empty() ? M().spooler.driverRoot + "\\" + DriverSubdir(env)
+                                                : M().spooler.driverDirText);
   DWORD needed = static_cast<DWORD>((dir.size() + 1) * 2);
   *pcbNeeded = needed;
   if (pDriverDirectory == nullptr || cbBuf < needed) {

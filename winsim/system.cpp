@@ -80,7 +80,7 @@ DWORD WINAPI FormatMessageW(DWORD dwFlags, LPCVOID lpSource, DWORD dwMessageId, 
   std::u16string w = ToUtf16(text) + u"\r\n";
   DWORD len = static_cast<DWORD>(w.size());
   if (dwFlags & FORMAT_MESSAGE_ALLOCATE_BUFFER) {
-    LPWSTR block = static_cast<LPWSTR>(LocalAlloc(LMEM_FIXED, (len + 1) * 2));
+    LPWSTR block = static_cast<LPWSTR>(detail::SystemLocalAlloc((len + 1) * 2));
     if (block == nullptr) {
       SetLastError(ERROR_NOT_ENOUGH_MEMORY);
       return 0;
@@ -164,7 +164,7 @@ LPWSTR *WINAPI CommandLineToArgvW(LPCWSTR lpCmdLine, int *pNumArgs) {
   // One block: the pointer array, then the strings.
   size_t bytes = sizeof(LPWSTR) * (args.size() + 1);
   for (auto &a : args) bytes += (a.size() + 1) * 2;
-  uint8_t *block = static_cast<uint8_t *>(LocalAlloc(LMEM_FIXED, bytes));
+  uint8_t *block = static_cast<uint8_t *>(detail::SystemLocalAlloc(bytes));
   if (block == nullptr) {
     SetLastError(ERROR_NOT_ENOUGH_MEMORY);
     return nullptr;

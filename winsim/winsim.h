@@ -94,6 +94,7 @@ struct Spooler {
   std::vector<Printer> printers;
   std::string defaultPrinter;  // empty: no default printer
   std::string driverRoot = "C:\\Windows\\System32\\spool\\drivers";
+  std::string driverDirText;  // when set, the exact text GetPrinterDriverDirectoryW reports
   std::vector<std::string> printProcessors = {"WinPrint"};
   // DeleteMonitorW leaves the monitor's DLL loaded (the file in use) until the
   // spooler stops, as Windows may; otherwise the DLL is unloaded at once.
@@ -277,6 +278,9 @@ HANDLE NewHandle(HandleKind kind);
 bool IsHandle(const void *h, HandleKind kind);
 void DropHandle(const void *h);
 void TrackBlock(const void *p, const char *allocator);
+// A LocalAlloc block made by the system on the program's behalf (not journaled,
+// not subject to faults); the program frees it with LocalFree.
+void *SystemLocalAlloc(size_t bytes);
 bool UntrackBlock(const void *p, const char *allocator);
 void Advance(uint64_t ms);  // moves the virtual clock and updates what runs on it
 }  // namespace detail

@@ -1,0 +1,41 @@
+// Placeholders for operations whose parts have not landed yet. Each does
+// nothing and gives the "no" answer.
+#include "app/pending_operations.h"
+
+// Replaced when the install sequence lands.
+void ReInstall(InstallContext *ctx) {}
+
+// Replaced when the uninstall sequence lands.
+void CompleteUnInstall(InstallContext *ctx) {}
+
+// Replaced when the locked-file list lands.
+DWORD ScheduleDeleteAtRestart(InstallContext *ctx) {
+  return 0;
+}
+
+// Replaced when the log dialog lands.
+void ShowLogDialog(InstallContext *ctx, HWND parent) {}
+
+// Replaced when the default printer and driver queries land.
+BOOL CheckDriverBuild(void) {
+  return FALSE;
+}
+
+// Replaced when the pending file rename operations land.
+BOOL CheckPendingComponentFiles(void) {
+  return FALSE;
+}
+
+// Replaced when the default printer and driver queries land.
+BOOL CheckDefaultPrinter(void) {
+  return FALSE;
+}
+
+// Replaced when the default printer and driver queries land.
+void MakeProductPrinterDefault(void) {}
+
+// Replaced when the tray program and help viewer control lands.
+void StopTrayProgram(void) {}
+
+// Replaced when the tray program and help viewer control lands.
+void CloseHelpViewer(void) {}

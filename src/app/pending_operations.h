@@ -1,0 +1,41 @@
+// Operations the dispatcher calls that other parts of the installer provide.
+// Until each part lands, pending_operations.cpp holds a placeholder for it
+// that does nothing and gives the "no" answer; the declaration moves to the
+// part's own header when its implementation replaces the placeholder.
+#pragma once
+
+#include "app/context.h"
+#include "platform/win32.h"
+
+// Install sequence: removes what is installed and installs everything again.
+void ReInstall(InstallContext *ctx);
+
+// Uninstall sequence with the sweep of pending deletions and a last retry.
+void CompleteUnInstall(InstallContext *ctx);
+
+// Hands the context's locked files to the system for deletion at restart and
+// empties the list; returns the number of paths the system accepted.
+DWORD ScheduleDeleteAtRestart(InstallContext *ctx);
+
+// Shows the run log modally, owned by `parent` (or by no window).
+void ShowLogDialog(InstallContext *ctx, HWND parent);
+
+// "onChkDrv": does the first printer of the product use a driver file of a
+// build above 2450?
+BOOL CheckDriverBuild(void);
+
+// "onInit", first half: are operations pending on the product's files?
+BOOL CheckPendingComponentFiles(void);
+
+// "onInit", second half: is the default printer something other than a
+// printer of the product?
+BOOL CheckDefaultPrinter(void);
+
+// "def.set": makes the first printer of the product the default printer.
+void MakeProductPrinterDefault(void);
+
+// Asks the tray program to exit and removes its registration.
+void StopTrayProgram(void);
+
+// Closes the product's help viewer windows.
+void CloseHelpViewer(void);
