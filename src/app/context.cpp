@@ -229,14 +229,3 @@ void ClearLockedFileList(LockedFileNode **head) {
   }
   *head = nullptr;
 }
-
-void FreeSavedPrinterChain(SavedPrinter *node) {
-  // Walked in a loop rather than recursively, so a long chain needs no deep
-  // stack; every node and settings name is freed exactly once either way.
-  while (node != nullptr) {
-    SavedPrinter *next = node->Next;
-    if (node->SettingsName != nullptr) GlobalFree(node->SettingsName);
-    GlobalFree(node);
-    node = next;
-  }
-}
