@@ -21,6 +21,7 @@ echo "== Windows build (MinGW-w64)"
 cmake --preset windows >/dev/null
 cmake --build --preset windows -j"$jobs"
 ls -l build/windows/install.exe
+python3 tests/e2e/check_resources.py build/windows/install.exe
 
 if [ -x tests/e2e/run.sh ]; then
   echo "== end-to-end under Wine"
