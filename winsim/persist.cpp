@@ -394,6 +394,7 @@ void MergeState(const json &j, Machine &m) {
       w.className = h.value("class", w.className);
       w.title = h.value("title", w.title);
       w.closesOnRequest = h.value("closesOnRequest", true);
+      w.handle = h.value("handle", static_cast<uint64_t>(0));
       m.helpWindows.push_back(w);
     }
   }
@@ -449,7 +450,10 @@ json StateJson(const Machine &m) {
   j["tray"] = TrayToJson(m.tray);
   json hw = json::array();
   for (auto &h : m.helpWindows)
-    hw.push_back(json{{"class", h.className}, {"title", h.title}, {"closesOnRequest", h.closesOnRequest}});
+    hw.push_back(json{{"class", h.className},
+                      {"title", h.title},
+                      {"closesOnRequest", h.closesOnRequest},
+                      {"handle", h.handle}});
   j["helpWindows"] = hw;
   json faults = json::array();
   for (auto &f : m.faults) faults.push_back(FaultToJson(f));

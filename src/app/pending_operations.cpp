@@ -13,9 +13,6 @@ DWORD ScheduleDeleteAtRestart(InstallContext *ctx) {
   return 0;
 }
 
-// Replaced when the log dialog lands.
-void ShowLogDialog(InstallContext *ctx, HWND parent) {}
-
 // Replaced when the default printer and driver queries land.
 BOOL CheckDriverBuild(void) {
   return FALSE;
@@ -33,9 +30,3 @@ BOOL CheckDefaultPrinter(void) {
 
 // Replaced when the default printer and driver queries land.
 void MakeProductPrinterDefault(void) {}
-
-// Replaced when the tray program and help viewer control lands.
-void StopTrayProgram(void) {}
-
-// Replaced when the tray program and help viewer control lands.
-void CloseHelpViewer(void) {}

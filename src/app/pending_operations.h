@@ -5,6 +5,9 @@
 #pragma once
 
 #include "app/context.h"
+#include "app/log_dialog.h"
+#include "companion/help_viewer.h"
+#include "companion/tray_program.h"
 #include "platform/win32.h"
 
 // Install sequence: removes what is installed and installs everything again.
@@ -16,9 +19,6 @@ void CompleteUnInstall(InstallContext *ctx);
 // Hands the context's locked files to the system for deletion at restart and
 // empties the list; returns the number of paths the system accepted.
 DWORD ScheduleDeleteAtRestart(InstallContext *ctx);
-
-// Shows the run log modally, owned by `parent` (or by no window).
-void ShowLogDialog(InstallContext *ctx, HWND parent);
 
 // "onChkDrv": does the first printer of the product use a driver file of a
 // build above 2450?
@@ -33,9 +33,3 @@ BOOL CheckDefaultPrinter(void);
 
 // "def.set": makes the first printer of the product the default printer.
 void MakeProductPrinterDefault(void);
-
-// Asks the tray program to exit and removes its registration.
-void StopTrayProgram(void);
-
-// Closes the product's help viewer windows.
-void CloseHelpViewer(void);
