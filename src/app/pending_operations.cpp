@@ -22,11 +22,3 @@ BOOL CheckDriverBuild(void) {
 BOOL CheckPendingComponentFiles(void) {
   return FALSE;
 }
-
-// Replaced when the default printer and driver queries land.
-BOOL CheckDefaultPrinter(void) {
-  return FALSE;
-}
-
-// Replaced when the default printer and driver queries land.
-void MakeProductPrinterDefault(void) {}

@@ -9,6 +9,7 @@
 #include "companion/help_viewer.h"
 #include "companion/tray_program.h"
 #include "platform/win32.h"
+#include "spool/default_printer.h"
 
 // Install sequence: removes what is installed and installs everything again.
 void ReInstall(InstallContext *ctx);
@@ -26,10 +27,3 @@ BOOL CheckDriverBuild(void);
 
 // "onInit", first half: are operations pending on the product's files?
 BOOL CheckPendingComponentFiles(void);
-
-// "onInit", second half: is the default printer something other than a
-// printer of the product?
-BOOL CheckDefaultPrinter(void);
-
-// "def.set": makes the first printer of the product the default printer.
-void MakeProductPrinterDefault(void);
