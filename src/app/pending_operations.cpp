@@ -13,10 +13,3 @@ BOOL CheckDriverBuild(void) {
   return FALSE;
 }
 
-// Replaced when the default printer and driver queries land.
-BOOL CheckDefaultPrinter(void) {
-  return FALSE;
-}
-
-// Replaced when the default printer and driver queries land.
-void MakeProductPrinterDefault(void) {}

@@ -9,6 +9,7 @@
 #include "companion/help_viewer.h"
 #include "companion/tray_program.h"
 #include "platform/win32.h"
+#include "spool/default_printer.h"
 #include "sys/locked_files.h"     // ScheduleDeleteAtRestart
 #include "sys/pending_renames.h"  // CheckPendingComponentFiles
 
@@ -22,9 +23,3 @@ void CompleteUnInstall(InstallContext *ctx);
 // build above 2450?
 BOOL CheckDriverBuild(void);
 
-// "onInit", second half: is the default printer something other than a
-// printer of the product?
-BOOL CheckDefaultPrinter(void);
-
-// "def.set": makes the first printer of the product the default printer.
-void MakeProductPrinterDefault(void);
