@@ -6,6 +6,7 @@
 
 #include "app/context.h"
 #include "app/log_dialog.h"
+#include "app/sequences.h"
 #include "companion/help_viewer.h"
 #include "companion/tray_program.h"
 #include "platform/win32.h"
@@ -13,13 +14,6 @@
 #include "sys/locked_files.h"     // ScheduleDeleteAtRestart
 #include "sys/pending_renames.h"  // CheckPendingComponentFiles
 
-// Install sequence: removes what is installed and installs everything again.
-void ReInstall(InstallContext *ctx);
-
-// Uninstall sequence with the sweep of pending deletions and a last retry.
-void CompleteUnInstall(InstallContext *ctx);
-
 // "onChkDrv": does the first printer of the product use a driver file of a
 // build above 2450?
 BOOL CheckDriverBuild(void);
-
