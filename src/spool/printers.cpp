@@ -41,15 +41,21 @@ void DeleteAllPrinters(InstallContext *ctx) {
   for (DWORD i = 0; ctx->Printers.Entries != nullptr && i < ctx->Printers.Count; ++i) {
     PRINTER_INFO_2W *record = &ctx->Printers.Entries[i];
     if (record->pDriverName == nullptr || !TextEquals(record->pDriverName, PRODUCT_DRIVER_NAME)) continue;
-    SavePrinterSettings(ctx, record);
+    if (!SavePrinterSettings(ctx, record)) {
+      // Deleting it would lose a printer the install could not bring back.
+      WriteLog(ctx, W("Printer %s is kept: its settings could not be read"),
+               NameOrStar(record->pPrinterName));
+      continue;
+    }
     DeletePrinter(ctx, record->pPrinterName);
   }
   ctx->IndentLevel -= 1;
 }
 
-void SavePrinterSettings(InstallContext *ctx, PRINTER_INFO_2W *record) {
+BOOL SavePrinterSettings(InstallContext *ctx, PRINTER_INFO_2W *record) {
   HANDLE printer = nullptr;
-  if (!OpenPrinterW(record->pPrinterName, &printer, nullptr) || printer == nullptr) return;
+  if (!OpenPrinterW(record->pPrinterName, &printer, nullptr) || printer == nullptr) return FALSE;
+  BOOL settled = TRUE;
 
   char name[SettingsBufferBytes] = {};
   ReadSubKey(printer, name);
@@ -64,12 +70,14 @@ void SavePrinterSettings(InstallContext *ctx, PRINTER_INFO_2W *record) {
       node->Next = ctx->SavedPrinters;
       ctx->SavedPrinters = node;
     } else {
-      // Without memory the printer is not remembered; it is deleted all the same.
+      // Without memory the printer cannot be remembered.
       if (copy != nullptr) GlobalFree(copy);
       if (node != nullptr) GlobalFree(node);
+      settled = FALSE;
     }
   }
   ClosePrinter(printer);
+  return settled;
 }
 
 void ReadSubKey(HANDLE printer, LPSTR buffer) {
