@@ -80,12 +80,24 @@ BOOL SavePrinterSettings(InstallContext *ctx, PRINTER_INFO_2W *record) {
   return settled;
 }
 
+namespace {
+
+// Whether the bytes offered hold the name's end: a value that fills all 64
+// of them without a zero is a name of 64 characters or more, too long, as
+// one that does not fit. (A shorter value without its zero ends in the
+// zeros the caller's buffer holds behind it.)
+BOOL NameEndsInside(LPCSTR buffer) {
+  return std::memchr(buffer, 0, SettingsNameBytes) != nullptr;
+}
+
+}  // namespace
+
 void ReadSubKey(HANDLE printer, LPSTR buffer) {
   DWORD type = 0;
   DWORD needed = 0;
   if (GetPrinterDataA(printer, (LPSTR)SubKeyValue, &type, (LPBYTE)buffer, SettingsNameBytes, &needed) ==
           ERROR_SUCCESS &&
-      type == REG_SZ) {
+      type == REG_SZ && NameEndsInside(buffer)) {
     return;
   }
   // A value of another type may have been read into the buffer: clear what
@@ -94,10 +106,10 @@ void ReadSubKey(HANDLE printer, LPSTR buffer) {
   type = 0;
   if (GetPrinterDataExA(printer, DsUserKey, SubKeyValue, &type, (LPBYTE)buffer, SettingsNameBytes, &needed) ==
           ERROR_SUCCESS &&
-      type == REG_SZ) {
+      type == REG_SZ && NameEndsInside(buffer)) {
     return;
   }
-  buffer[0] = 0;
+  std::memset(buffer, 0, SettingsNameBytes);
 }
 
 BOOL WriteSubKey(HANDLE printer, LPCSTR settingsName) {

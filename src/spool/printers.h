@@ -46,8 +46,9 @@ BOOL WriteSubKey(HANDLE printer, LPCSTR settingsName);
 
 // Reads the printer's settings name into `buffer`, of which
 // SettingsNameBytes bytes are offered to the spooler: the plain "SubKey"
-// when it is a REG_SZ that fits, else the one under "DsUser", else the empty
-// text. The caller's buffer must be zero-filled and hold at least one byte
+// when it is a REG_SZ that fits with its end (a value of 64 bytes without a
+// zero is a name of 64 characters: too long), else the one under "DsUser",
+// else the empty text. The caller's buffer must be zero-filled and hold at least one byte
 // more than is offered, so that a value stored without its terminator still
 // ends in a zero.
 void ReadSubKey(HANDLE printer, LPSTR buffer);
