@@ -153,6 +153,13 @@ void StartTrayProgram(InstallContext *ctx) {
   if (!TrayProgramPath(ctx->ModuleDir, &path)) return;
   LPCWSTR text = CountedStringText(path);
   uint64_t length = CountedStringLength(path);
+  // Without a directory the name alone would be looked for along the
+  // system's search path, now and at every logon: nothing is registered or
+  // started then.
+  if (FileNamePart(text) == text) {
+    FreeCountedString(&path);
+    return;
+  }
 
   HKEY runKey = nullptr;
   if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, RunKeyPath, 0, KEY_ALL_ACCESS, &runKey) == ERROR_SUCCESS) {
