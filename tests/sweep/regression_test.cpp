@@ -101,6 +101,9 @@ const Row kRows[] = {
        EXPECT_FALSE(HasCall(o, "CreateFileW", "gwrmon64.dll"));
        EXPECT_TRUE(Logged(o, "Error(10): Cant't open source file: gwrdrv64.dll"));
        EXPECT_EQ(o.exitCode, 100u);
+       // Nor a tray program by its bare name along the search path.
+       for (auto &e : o.journal) EXPECT_NE(e.call, "CreateProcessW") << e.args;
+       EXPECT_FALSE(o.after.runValue);
      }},
     {"without the driver directory the driver files go nowhere", "in", "GetPrinterDriverDirectoryW",
      RPC_S_SERVER_UNAVAILABLE, "", "",

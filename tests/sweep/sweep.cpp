@@ -218,6 +218,15 @@ bool FullFilePath(const std::string &path) {
   return path.back() != '\\' && path.back() != '/';
 }
 
+// The program a CreateProcessW entry starts: its command line's first word,
+// without the quotes around it.
+std::string ProgramOf(const std::string &args) {
+  size_t start = args.find('"');
+  if (start == std::string::npos) return args.substr(0, args.find(' '));
+  size_t end = args.find('"', start + 1);
+  return args.substr(start + 1, end == std::string::npos ? std::string::npos : end - start - 1);
+}
+
 }  // namespace
 
 std::vector<std::string> UnsafeFileCalls(const std::vector<winsim::JournalEntry> &journal) {
@@ -228,6 +237,8 @@ std::vector<std::string> UnsafeFileCalls(const std::vector<winsim::JournalEntry>
       path = e.args;
     } else if (e.call == "MoveFileExW") {
       path = e.args.substr(0, e.args.find(" -> "));
+    } else if (e.call == "CreateProcessW") {
+      path = ProgramOf(e.args);
     } else {
       continue;
     }
