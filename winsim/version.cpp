@@ -181,6 +181,10 @@ DWORD FindVersionResource(const Image &img, uint64_t *dataAt, uint32_t *dataSize
 bool LoadVersion(const std::string &path, std::string *bytes, uint64_t *at, uint32_t *size) {
   std::string host = HostPath(path);
   struct stat st;
+  if (ToUtf16(path).size() >= MAX_PATH && path.rfind("\\\\?\\", 0) != 0) {
+    SetLastError(ERROR_PATH_NOT_FOUND);
+    return false;
+  }
   if (host.empty() || stat(host.c_str(), &st) != 0) {
     struct stat parent;
     std::string dir = host.empty() ? std::string() : std::filesystem::path(host).parent_path().string();
