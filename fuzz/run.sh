@@ -16,7 +16,7 @@ targets=("$@")
 [ ${#targets[@]} -gt 0 ] || targets=(pending_renames command_line settings_name version_resource)
 runs=${FUZZ_RUNS:-20000}
 
-scripts/deps.sh fuzz
+scripts/deps.sh native fuzz
 cmake --preset fuzz >/dev/null
 cmake --build --preset fuzz -j"${FUZZ_JOBS:-2}" >/dev/null
 
@@ -28,8 +28,12 @@ for t in "${targets[@]}"; do
   findings=build/fuzz/findings/$t
   mkdir -p "$work" "$findings"
   limit=(-runs="$runs")
-  [ -z "${FUZZ_SECONDS:-}" ] || limit=(-max_total_time="$FUZZ_SECONDS")
-  echo "== fuzz $t (${FUZZ_SECONDS:+$FUZZ_SECONDS s}${FUZZ_SECONDS:-$runs runs})"
+  what="$runs runs"
+  if [ -n "${FUZZ_SECONDS:-}" ]; then
+    limit=(-max_total_time="$FUZZ_SECONDS")
+    what="$FUZZ_SECONDS s"
+  fi
+  echo "== fuzz $t ($what)"
   if build/fuzz/fuzz/fuzz_"$t" "${limit[@]}" -max_len=4096 -timeout=10 -print_final_stats=1 \
     -artifact_prefix="$findings/" "$work" "fuzz/corpus/$t" >"build/fuzz/$t.log" 2>&1; then
     grep -E '^stat::(number_of_executed_units|new_units_added|peak_rss_mb)' "build/fuzz/$t.log" | tr '\n' ' '
