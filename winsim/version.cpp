@@ -301,6 +301,13 @@ BOOL WINAPI GetFileVersionInfoW(LPCWSTR lptstrFilename, DWORD dwHandle, DWORD dw
     SetLastError(ERROR_INVALID_PARAMETER);
     return FALSE;
   }
+  // VerQueryValueW takes the block's extent from its first two bytes: a
+  // buffer that cannot hold them would be read beyond its end.
+  if (dwLen < 2) {
+    SetLastError(ERROR_INSUFFICIENT_BUFFER);
+    detail::Result("error 122");
+    return FALSE;
+  }
   std::string bytes;
   uint64_t at = 0;
   uint32_t size = 0;
