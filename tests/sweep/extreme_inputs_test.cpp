@@ -442,4 +442,31 @@ TEST_F(ExtremeInputs, MonitorRecordsWithoutABareDllName) {
   }
 }
 
+// ---------------------------------------------------------------------------
+// Pending file operations whose names are not full paths
+// ---------------------------------------------------------------------------
+
+TEST_F(ExtremeInputs, PendingOperationsOnlyNameFilesByFullPaths) {
+  Install();
+  // Bare names, an NT name for a share, and a drive-relative name would be
+  // looked for in the current directory: none of them names a file, none is
+  // deleted, and none counts for "onInit".
+  winsim::SetRegMultiSz("HKLM\\SYSTEM\\CurrentControlSet\\Control\\Session Manager",
+                        "PendingFileRenameOperations",
+                        {"\\??\\gwrdrv64.dll", "", "gwrmon64.dll", "",
+                         "\\??\\UNC\\server\\share\\gwrui64.dll", "", "\\??\\C:gwrdrv64.dll", "x"});
+  for (const char16_t *command : {u"install.exe onInit", u"install.exe in", u"install.exe un"}) {
+    SCOPED_TRACE(winsim::ToUtf8(command));
+    RunResult r = RunCommand(command);
+    EXPECT_NE(r.exitCode, 200u);
+    for (auto &e : winsim::P().journal) {
+      if (e.call == "GetFileAttributesW" || e.call == "DeleteFileW") {
+        EXPECT_TRUE(e.args.size() >= 3 && e.args[1] == ':' && e.args[2] == '\\')
+            << e.call << "(" << e.args << ")";
+      }
+    }
+    EXPECT_TRUE(r.leaks.empty());
+  }
+}
+
 }  // namespace
