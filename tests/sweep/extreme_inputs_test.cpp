@@ -375,6 +375,7 @@ TEST_F(ExtremeInputs, RunValuesAtTheBuffersLimit) {
     size_t deleteAttempts;
     uint64_t waitedMs;
     bool fileStays;
+    bool bare = false;  // the bare name "mrvtray.exe" instead of a path
   } rows[] = {
       {"259 characters", 259, true, 1, 0, false},
       // 263 characters and the zero fill the 264 of the buffer, but a file
@@ -385,13 +386,15 @@ TEST_F(ExtremeInputs, RunValuesAtTheBuffersLimit) {
       {"264 characters without a terminator", 264, false, 0, 0, true},
       // Longer than the buffer: unreadable, a pause of one second.
       {"265 characters", 265, true, 0, 1000, true},
+      // A bare name would be looked for in the current directory.
+      {"bare file name", 11, true, 0, 0, true, true},
   };
   for (const auto &row : rows) {
     SCOPED_TRACE(row.name);
     Fresh({});
-    std::string path = LongTrayPath(row.length);
+    std::string path = row.bare ? std::string("mrvtray.exe") : LongTrayPath(row.length);
     ASSERT_EQ(path.size(), row.length);
-    winsim::WriteHostFile(path, "MZ tray");
+    if (!row.bare) winsim::WriteHostFile(path, "MZ tray");
     std::u16string text = winsim::ToUtf16(path);
     if (row.terminated) text += u'\0';
     std::vector<uint8_t> data(text.size() * 2);
@@ -402,7 +405,9 @@ TEST_F(ExtremeInputs, RunValuesAtTheBuffersLimit) {
     EXPECT_EQ(r.exitCode, 6u);
     EXPECT_EQ(winsim::CallCount("DeleteFileW"), row.deleteAttempts);
     EXPECT_EQ(r.waitedMs, row.waitedMs);
-    EXPECT_EQ(winsim::FileExists(path), row.fileStays);
+    if (!row.bare) {
+      EXPECT_EQ(winsim::FileExists(path), row.fileStays);
+    }
     EXPECT_EQ(winsim::GetRegValue(kRunKey, "MorvalenteTray"), nullptr);
     EXPECT_TRUE(r.leaks.empty());
   }
