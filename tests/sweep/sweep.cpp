@@ -273,7 +273,10 @@ const Scenario *FindScenario(const std::string &name) {
   return nullptr;
 }
 
-// Error codes per call. Left out: Sleep and GetAsyncKeyState, which have no
+// Error codes per call. ERROR_INSUFFICIENT_BUFFER on a query's second call
+// is what the spooler answers when records were added between the two calls;
+// on its first call it comes without the size needed, as no spooler answers,
+// which probes the size protocol's edges. Left out: Sleep and GetAsyncKeyState, which have no
 // failure; CloseHandle, RegCloseKey and CloseServiceHandle, which fail only
 // for a handle that is not one (a failure injected on a valid handle would
 // stand for no machine there is).
@@ -295,15 +298,18 @@ const std::map<std::string, std::vector<DWORD>> &FaultTable() {
       {"GetFileVersionInfoW", {ERROR_ACCESS_DENIED, ERROR_RESOURCE_TYPE_NOT_FOUND}},
       {"VerQueryValueW", {ERROR_RESOURCE_TYPE_NOT_FOUND}},
       // spooler
-      {"EnumPrintersW", {RPC_S_SERVER_UNAVAILABLE, ERROR_ACCESS_DENIED}},
-      {"EnumMonitorsW", {RPC_S_SERVER_UNAVAILABLE, ERROR_ACCESS_DENIED}},
-      {"EnumPrinterDriversW", {RPC_S_SERVER_UNAVAILABLE, ERROR_ACCESS_DENIED}},
-      {"GetPrinterDriverDirectoryW", {RPC_S_SERVER_UNAVAILABLE, ERROR_ACCESS_DENIED}},
+      {"EnumPrintersW", {RPC_S_SERVER_UNAVAILABLE, ERROR_ACCESS_DENIED, ERROR_INSUFFICIENT_BUFFER}},
+      {"EnumMonitorsW", {RPC_S_SERVER_UNAVAILABLE, ERROR_ACCESS_DENIED, ERROR_INSUFFICIENT_BUFFER}},
+      {"EnumPrinterDriversW", {RPC_S_SERVER_UNAVAILABLE, ERROR_ACCESS_DENIED, ERROR_INSUFFICIENT_BUFFER}},
+      {"GetPrinterDriverDirectoryW",
+       {RPC_S_SERVER_UNAVAILABLE, ERROR_ACCESS_DENIED, ERROR_INSUFFICIENT_BUFFER}},
       {"OpenPrinterW", {RPC_S_SERVER_UNAVAILABLE, ERROR_ACCESS_DENIED, ERROR_INVALID_PRINTER_NAME}},
       {"ClosePrinter", {RPC_S_SERVER_UNAVAILABLE}},
-      {"GetPrinterW", {RPC_S_SERVER_UNAVAILABLE, ERROR_ACCESS_DENIED, ERROR_INVALID_PRINTER_NAME}},
+      {"GetPrinterW",
+       {RPC_S_SERVER_UNAVAILABLE, ERROR_ACCESS_DENIED, ERROR_INVALID_PRINTER_NAME,
+        ERROR_INSUFFICIENT_BUFFER}},
       {"SetPrinterW", {RPC_S_SERVER_UNAVAILABLE, ERROR_ACCESS_DENIED, ERROR_INVALID_PRINTER_NAME}},
-      {"GetPrinterDriverW", {RPC_S_SERVER_UNAVAILABLE, ERROR_ACCESS_DENIED}},
+      {"GetPrinterDriverW", {RPC_S_SERVER_UNAVAILABLE, ERROR_ACCESS_DENIED, ERROR_INSUFFICIENT_BUFFER}},
       {"AddPrinterW", {RPC_S_SERVER_UNAVAILABLE, ERROR_ACCESS_DENIED, ERROR_PRINTER_ALREADY_EXISTS}},
       {"DeletePrinter", {RPC_S_SERVER_UNAVAILABLE, ERROR_ACCESS_DENIED, ERROR_INVALID_PRINTER_NAME}},
       {"AddMonitorW", {RPC_S_SERVER_UNAVAILABLE, ERROR_ACCESS_DENIED, ERROR_PRINT_MONITOR_ALREADY_INSTALLED}},
