@@ -66,6 +66,13 @@ const Row kRows[] = {
        EXPECT_TRUE(PrinterThere(o, "Morvalente Invoices"));
        EXPECT_EQ(o.exitCode, 100u);
      }},
+    {"a printer whose only settings name the spooler fails to read is kept", "reinstall_plain",
+     "GetPrinterDataA", RPC_S_SERVER_UNAVAILABLE, "", "",
+     [](const Outcome &o) {
+       EXPECT_TRUE(PrinterThere(o, "Morvalente"));
+       EXPECT_TRUE(Logged(o, "Printer Morvalente is kept: its settings could not be read"));
+       EXPECT_EQ(o.exitCode, 100u);
+     }},
     {"an uninstall whose driver list failed looks again and removes the driver", "un", "EnumPrinterDriversW",
      RPC_S_SERVER_UNAVAILABLE, "", "",
      [](const Outcome &o) {

@@ -83,6 +83,13 @@ void InstalledWithTwoPrinters() {
   winsim::M().spooler.defaultPrinter = "Morvalente Invoices";
 }
 
+// As above, but the printers carry their settings names only as plain
+// printer data, as an older version of the product left them.
+void InstalledWithPlainSettingsOnly() {
+  InstalledWithTwoPrinters();
+  for (auto &p : winsim::M().spooler.printers) p.data.erase("dsuser");
+}
+
 void InstalledWithAnotherDefault() {
   InstalledWithTwoPrinters();
   winsim::M().spooler.defaultPrinter = "Office Laser";
@@ -125,6 +132,12 @@ std::vector<Scenario> MakeScenarios() {
   std::vector<Scenario> s;
   s.push_back({"in", u"install.exe in", Kind::Install, {1, 100, 101}, 1, [] {}});
   s.push_back({"reinstall", u"install.exe in", Kind::Install, {1, 100, 101}, 1, InstalledWithTwoPrinters});
+  s.push_back({"reinstall_plain",
+               u"install.exe in",
+               Kind::Install,
+               {1, 100, 101},
+               1,
+               InstalledWithPlainSettingsOnly});
   s.push_back({"un", u"install.exe un", Kind::Uninstall, {2, 100, 101}, 2, InstalledWithTwoPrinters});
   s.push_back({"in_notray", u"install.exe in_notray", Kind::Install, {1, 100, 101}, 1, [] {}});
   s.push_back({"removetray", u"install.exe removetray", Kind::Query, {6}, 6, Installed});
@@ -317,8 +330,10 @@ const std::map<std::string, std::vector<DWORD>> &FaultTable() {
       {"AddPrinterDriverExW", {RPC_S_SERVER_UNAVAILABLE, ERROR_ACCESS_DENIED}},
       {"DeletePrinterDriverExW",
        {RPC_S_SERVER_UNAVAILABLE, ERROR_ACCESS_DENIED, ERROR_PRINTER_DRIVER_IN_USE}},
-      {"GetPrinterDataA", {RPC_S_SERVER_UNAVAILABLE, ERROR_ACCESS_DENIED, ERROR_FILE_NOT_FOUND}},
-      {"GetPrinterDataExA", {RPC_S_SERVER_UNAVAILABLE, ERROR_ACCESS_DENIED, ERROR_FILE_NOT_FOUND}},
+      // (ERROR_FILE_NOT_FOUND is the answer for a value that is not there;
+      // a machine without the value is a scenario of its own.)
+      {"GetPrinterDataA", {RPC_S_SERVER_UNAVAILABLE, ERROR_ACCESS_DENIED}},
+      {"GetPrinterDataExA", {RPC_S_SERVER_UNAVAILABLE, ERROR_ACCESS_DENIED}},
       {"SetPrinterDataA", {RPC_S_SERVER_UNAVAILABLE, ERROR_ACCESS_DENIED}},
       {"SetPrinterDataExA", {RPC_S_SERVER_UNAVAILABLE, ERROR_ACCESS_DENIED}},
       {"SpoolGetDefaultPrinterW",
