@@ -17,8 +17,11 @@ targets=("$@")
 runs=${FUZZ_RUNS:-20000}
 
 scripts/deps.sh native fuzz
-cmake --preset fuzz >/dev/null
-cmake --build --preset fuzz -j"${FUZZ_JOBS:-2}" >/dev/null
+mkdir -p build/fuzz
+if ! { cmake --preset fuzz && cmake --build --preset fuzz -j"${FUZZ_JOBS:-2}"; } >build/fuzz/build.log 2>&1; then
+  tail -40 build/fuzz/build.log
+  exit 1
+fi
 
 export ASAN_OPTIONS=${ASAN_OPTIONS:-detect_leaks=1:abort_on_error=1}
 export UBSAN_OPTIONS=${UBSAN_OPTIONS:-print_stacktrace=1:halt_on_error=1}
