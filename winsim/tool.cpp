@@ -155,9 +155,20 @@ json FullState(const std::string &dir) {
   return j;
 }
 
-// Older saved outputs list files as path: size.
+// A saved output with parts missing reads as a machine without them; older
+// saved outputs list files as path: size.
 void Normalise(json &j) {
-  if (!j.contains("files")) return;
+  for (const char *k : {"registry", "holds", "services", "helpWindows", "faults", "windows"})
+    if (!j.contains(k) || !j[k].is_array()) j[k] = json::array();
+  for (const char *k : {"files", "tray", "os"})
+    if (!j.contains(k) || !j[k].is_object()) j[k] = json::object();
+  const json defaults = {{"diskFreeBytes", -1}, {"shiftHeld", false}, {"scmUnopenable", false},
+                         {"clockMs", 0},        {"modulePath", ""},   {"systemDir", ""}};
+  for (auto &[k, v] : defaults.items())
+    if (!j.contains(k)) j[k] = v;
+  json &sp = j["spooler"];
+  for (const char *k : {"printers", "monitors", "drivers"})
+    if (!sp.contains(k) || !sp[k].is_array()) sp[k] = json::array();
   for (auto &[path, f] : j["files"].items())
     if (f.is_number()) f = json{{"size", f}};
 }
@@ -178,7 +189,8 @@ bool LoadEither(const std::string &path, json *out, std::string *error) {
     return false;
   }
   *out = json::parse(text, nullptr, false);
-  if (out->is_discarded() || !out->is_object() || !out->contains("spooler")) {
+  if (out->is_discarded() || !out->is_object() || !out->contains("spooler") ||
+      !(*out)["spooler"].is_object()) {
     *error = path + " is neither a machine directory nor a saved `winsim show`";
     return false;
   }
@@ -550,9 +562,11 @@ void ShowFiles(const json &s, const json &files, std::ostream &o) {
     path.resize(width, ' ');
     o << path << "  " << FileText(f) << "\n";
   }
-  const json &holds = s["holds"];
+  std::vector<std::string> holds;
+  for (auto &h : s["holds"])
+    if (FindFile(json{{"files", files}}, Str(h, "path")) != nullptr) holds.push_back(HoldText(h));
   o << "held open by other processes: " << (holds.empty() ? "none" : "") << "\n";
-  for (auto &h : holds) o << "  " << HoldText(h) << "\n";
+  for (auto &h : holds) o << "  " << h << "\n";
 }
 
 void ShowServices(const json &s, std::ostream &o) {
