@@ -166,13 +166,25 @@ void ExpireHolds() {
   }
 }
 
-// A monitor DLL that the running spooler has loaded.
+// A monitor DLL that the spooler has loaded: in use while it runs and
+// until a stop has completed.
 bool LoadedBySpooler(const std::string &winPath) {
-  if (!internal::SpoolerRunning()) return false;
+  Service *spooler = internal::FindService("spooler");
+  if (spooler == nullptr || spooler->state == SERVICE_STOPPED || spooler->state == SERVICE_START_PENDING)
+    return false;
   std::string key = PathKey(winPath);
   for (auto &m : M().spooler.monitors)
     if (m.loaded && PathKey(internal::SystemPath(m.dll)) == key) return true;
   return false;
+}
+
+// Error for a path that is not on drive C:: a bare file name is looked for
+// in a current directory that does not hold it; anything else names a
+// drive or a directory that is not there.
+DWORD OffDriveError(const std::string &path) {
+  if (path.empty() || path.find(':') != std::string::npos || path[0] == '\\' || path[0] == '/')
+    return ERROR_PATH_NOT_FOUND;
+  return ERROR_FILE_NOT_FOUND;
 }
 
 // Error for a path that does not exist: 3 when its directory is missing too.
@@ -193,7 +205,8 @@ HANDLE WINAPI CreateFileW(LPCWSTR lpFileName, DWORD dwDesiredAccess, DWORD dwSha
   ExpireHolds();
   std::string host = HostPath(path);
   if (host.empty()) {
-    SetLastError(path.empty() ? ERROR_PATH_NOT_FOUND : ERROR_INVALID_NAME);
+    SetLastError(OffDriveError(path));
+    detail::Result("error " + std::to_string(GetLastError()));
     return INVALID_HANDLE_VALUE;
   }
   struct stat st;
@@ -292,7 +305,7 @@ BOOL WINAPI DeleteFileW(LPCWSTR lpFileName) {
   std::string host = HostPath(path);
   struct stat st;
   if (host.empty() || stat(host.c_str(), &st) != 0) {
-    SetLastError(host.empty() ? ERROR_PATH_NOT_FOUND : MissingError(host));
+    SetLastError(host.empty() ? OffDriveError(path) : MissingError(host));
     detail::Result("error " + std::to_string(GetLastError()));
     return FALSE;
   }
@@ -317,7 +330,7 @@ DWORD WINAPI GetFileAttributesW(LPCWSTR lpFileName) {
   std::string host = HostPath(path);
   struct stat st;
   if (host.empty() || stat(host.c_str(), &st) != 0) {
-    SetLastError(host.empty() ? ERROR_PATH_NOT_FOUND : MissingError(host));
+    SetLastError(host.empty() ? OffDriveError(path) : MissingError(host));
     return INVALID_FILE_ATTRIBUTES;
   }
   return S_ISDIR(st.st_mode) ? FILE_ATTRIBUTE_DIRECTORY : FILE_ATTRIBUTE_ARCHIVE;
@@ -386,8 +399,17 @@ void AppendPendingPair(const std::string &winPath, const std::string &newName) {
   const RegValue *old = GetRegValue(key, "PendingFileRenameOperations");
   std::u16string all;
   if (old != nullptr && old->data.size() >= 2) {
-    all.assign(reinterpret_cast<const char16_t *>(old->data.data()), old->data.size() / 2);
-    if (all.back() == u'\0') all.pop_back();  // the list's end moves behind the new pair
+    all.resize(old->data.size() / 2);
+    std::memcpy(&all[0], old->data.data(), all.size() * 2);
+    // The list's end moves behind the new pair. A value without it keeps
+    // its last string whole: one that lacks its own zero gets it.
+    size_t n = all.size();
+    if (n == 1 && all[0] == u'\0')
+      all.clear();
+    else if (n >= 2 && all[n - 1] == u'\0' && all[n - 2] == u'\0')
+      all.pop_back();
+    else if (all[n - 1] != u'\0')
+      all += u'\0';
   }
   all += u"\\??\\" + ToUtf16(winPath) + u'\0';
   all += ToUtf16(newName) + u'\0';

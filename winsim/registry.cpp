@@ -9,6 +9,19 @@ namespace winsim {
 
 namespace {
 std::map<const void *, std::string> g_openKeys;  // handle -> full key path
+std::map<const void *, REGSAM> g_keyAccess;      // handle -> access it was opened with
+
+bool IsPredefined(HKEY h) { return h == HKEY_LOCAL_MACHINE || h == HKEY_CURRENT_USER || h == HKEY_CLASSES_ROOT; }
+
+// True when the handle was opened with `need` (the predefined keys have
+// every right).
+bool Granted(HKEY h, REGSAM need) {
+  if (IsPredefined(h)) return true;
+  auto it = g_keyAccess.find(h);
+  if (it == g_keyAccess.end()) return true;
+  const REGSAM kMaximumAllowed = 0x02000000;
+  return (it->second & kMaximumAllowed) != 0 || (it->second & need) == need;
+}
 
 std::string RootName(HKEY root) {
   if (root == HKEY_LOCAL_MACHINE) return "HKLM";
@@ -105,6 +118,7 @@ const RegValue *GetRegValue(const std::string &key, const std::string &name) {
 namespace internal {
 void RegistryResetProcess() {
   g_openKeys.clear();
+  g_keyAccess.clear();
 }
 }  // namespace internal
 
@@ -135,6 +149,7 @@ LSTATUS WINAPI RegOpenKeyExA(HKEY hKey, LPCSTR lpSubKey, DWORD ulOptions, REGSAM
   }
   HANDLE h = detail::NewHandle(HandleKind::Key);
   g_openKeys[h] = k->path;
+  g_keyAccess[h] = samDesired;
   *phkResult = static_cast<HKEY>(h);
   detail::Result("0");
   return ERROR_SUCCESS;
@@ -142,8 +157,10 @@ LSTATUS WINAPI RegOpenKeyExA(HKEY hKey, LPCSTR lpSubKey, DWORD ulOptions, REGSAM
 
 LSTATUS WINAPI RegCloseKey(HKEY hKey) {
   if (detail::Enter("RegCloseKey", "")) return static_cast<LSTATUS>(GetLastError());
+  if (IsPredefined(hKey)) return ERROR_SUCCESS;
   if (!detail::IsHandle(hKey, HandleKind::Key)) return ERROR_INVALID_HANDLE;
   g_openKeys.erase(hKey);
+  g_keyAccess.erase(hKey);
   detail::DropHandle(hKey);
   return ERROR_SUCCESS;
 }
@@ -155,6 +172,10 @@ LSTATUS WINAPI RegQueryValueExW(HKEY hKey, LPCWSTR lpValueName, LPDWORD lpReserv
   RegKey *k = KeyOf(hKey);
   if (k == nullptr) return ERROR_INVALID_HANDLE;
   if (lpData != nullptr && lpcbData == nullptr) return ERROR_INVALID_PARAMETER;
+  if (!Granted(hKey, KEY_QUERY_VALUE)) {
+    detail::Result("5");
+    return ERROR_ACCESS_DENIED;
+  }
   auto it = k->values.find(Lower(name));
   if (it == k->values.end()) {
     detail::Result("2");
@@ -184,6 +205,10 @@ LSTATUS WINAPI RegSetValueExW(HKEY hKey, LPCWSTR lpValueName, DWORD Reserved, DW
   RegKey *k = KeyOf(hKey);
   if (k == nullptr) return ERROR_INVALID_HANDLE;
   if (lpData == nullptr && cbData != 0) return ERROR_INVALID_PARAMETER;
+  if (!Granted(hKey, KEY_SET_VALUE)) {
+    detail::Result("5");
+    return ERROR_ACCESS_DENIED;
+  }
   std::vector<uint8_t> data(lpData, lpData + cbData);
   SetRegRaw(k->path, name, dwType, data);
   return ERROR_SUCCESS;
@@ -194,6 +219,10 @@ LSTATUS WINAPI RegDeleteValueA(HKEY hKey, LPCSTR lpValueName) {
   if (detail::Enter("RegDeleteValueA", name)) return static_cast<LSTATUS>(GetLastError());
   RegKey *k = KeyOf(hKey);
   if (k == nullptr) return ERROR_INVALID_HANDLE;
+  if (!Granted(hKey, KEY_SET_VALUE)) {
+    detail::Result("5");
+    return ERROR_ACCESS_DENIED;
+  }
   if (k->values.erase(Lower(name)) == 0) {
     detail::Result("2");
     return ERROR_FILE_NOT_FOUND;

@@ -20,7 +20,8 @@ void SetState(Service &s, DWORD state) {
   s.pendingTarget = 0;
   if (IEquals(s.name, "spooler")) {
     if (old != SERVICE_RUNNING && state == SERVICE_RUNNING) internal::SpoolerStarted();
-    if (old == SERVICE_RUNNING && state != SERVICE_RUNNING) internal::SpoolerStopped();
+    // A stop that went through STOP_PENDING unloads the monitors too.
+    if (old != state && state == SERVICE_STOPPED) internal::SpoolerStopped();
   }
 }
 

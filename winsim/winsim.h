@@ -57,6 +57,7 @@ struct Monitor {
   std::string dll;                 // file name in the system directory
   std::vector<std::string> ports;  // ports the monitor provides
   bool loaded = false;             // DLL loaded by the running spooler (file in use)
+  bool removed = false;            // deleted, but its DLL stays loaded until the spooler stops
 };
 
 struct Driver {
@@ -96,6 +97,9 @@ struct Spooler {
   std::string driverRoot = "C:\\Windows\\System32\\spool\\drivers";
   std::string driverDirText;  // when set, the exact text GetPrinterDriverDirectoryW reports
   std::vector<std::string> printProcessors = {"WinPrint"};
+  // DeleteMonitorW leaves the monitor's DLL loaded (the file in use) until the
+  // spooler stops, as Windows may; otherwise the DLL is unloaded at once.
+  bool monitorDllStaysLoaded = false;
 };
 
 // The product's tray program as the machine knows it.

@@ -219,24 +219,3 @@ void MarkDefaultPrinter(InstallContext *ctx) {
   }
 }
 
-void ClearLockedFileList(LockedFileNode **head) {
-  LockedFileNode *node = *head;
-  while (node != nullptr) {
-    LockedFileNode *next = node->Next;
-    if (node->Path != nullptr) GlobalFree(node->Path);
-    GlobalFree(node);
-    node = next;
-  }
-  *head = nullptr;
-}
-
-void FreeSavedPrinterChain(SavedPrinter *node) {
-  // Walked in a loop rather than recursively, so a long chain needs no deep
-  // stack; every node and settings name is freed exactly once either way.
-  while (node != nullptr) {
-    SavedPrinter *next = node->Next;
-    if (node->SettingsName != nullptr) GlobalFree(node->SettingsName);
-    GlobalFree(node);
-    node = next;
-  }
-}

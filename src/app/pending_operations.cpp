@@ -8,25 +8,8 @@ void ReInstall(InstallContext *ctx) {}
 // Replaced when the uninstall sequence lands.
 void CompleteUnInstall(InstallContext *ctx) {}
 
-// Replaced when the locked-file list lands.
-DWORD ScheduleDeleteAtRestart(InstallContext *ctx) {
-  return 0;
-}
-
 // Replaced when the default printer and driver queries land.
 BOOL CheckDriverBuild(void) {
   return FALSE;
 }
 
-// Replaced when the pending file rename operations land.
-BOOL CheckPendingComponentFiles(void) {
-  return FALSE;
-}
-
-// Replaced when the default printer and driver queries land.
-BOOL CheckDefaultPrinter(void) {
-  return FALSE;
-}
-
-// Replaced when the default printer and driver queries land.
-void MakeProductPrinterDefault(void) {}

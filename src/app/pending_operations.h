@@ -9,6 +9,9 @@
 #include "companion/help_viewer.h"
 #include "companion/tray_program.h"
 #include "platform/win32.h"
+#include "spool/default_printer.h"
+#include "sys/locked_files.h"     // ScheduleDeleteAtRestart
+#include "sys/pending_renames.h"  // CheckPendingComponentFiles
 
 // Install sequence: removes what is installed and installs everything again.
 void ReInstall(InstallContext *ctx);
@@ -16,20 +19,7 @@ void ReInstall(InstallContext *ctx);
 // Uninstall sequence with the sweep of pending deletions and a last retry.
 void CompleteUnInstall(InstallContext *ctx);
 
-// Hands the context's locked files to the system for deletion at restart and
-// empties the list; returns the number of paths the system accepted.
-DWORD ScheduleDeleteAtRestart(InstallContext *ctx);
-
 // "onChkDrv": does the first printer of the product use a driver file of a
 // build above 2450?
 BOOL CheckDriverBuild(void);
 
-// "onInit", first half: are operations pending on the product's files?
-BOOL CheckPendingComponentFiles(void);
-
-// "onInit", second half: is the default printer something other than a
-// printer of the product?
-BOOL CheckDefaultPrinter(void);
-
-// "def.set": makes the first printer of the product the default printer.
-void MakeProductPrinterDefault(void);

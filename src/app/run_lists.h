@@ -1,18 +1,13 @@
-// The lists a run keeps in its InstallContext: files whose deletion failed,
-// and the product's printers remembered before they were deleted.
+// The lists a run keeps in its InstallContext: files whose deletion failed
+// (sys/locked_files.h), and the product's printers remembered before they
+// were deleted.
 //
 // Nodes and the texts they own come from the global-memory allocator
 // (GlobalAlloc, fixed, zero-filled) and go back with GlobalFree.
 #pragma once
 
 #include "platform/win32.h"
-
-// One path whose deletion failed. The list runs from the newest path to the
-// oldest and never holds two equal paths (exact comparison).
-struct LockedFileNode {
-  LPWSTR Path;           // the node's own copy, length + 1 characters
-  LockedFileNode *Next;  // the following node, or null
-};
+#include "sys/locked_files.h"
 
 // One remembered printer of the product.
 struct SavedPrinter {
@@ -20,10 +15,6 @@ struct SavedPrinter {
   PRINTER_INFO_2W *Printer;  // the printer's record inside the context's Printers; not owned
   SavedPrinter *Next;        // the following node, or null
 };
-
-// Frees every node of the list with its path copy and sets the head to null.
-// An empty list stays unchanged.
-void ClearLockedFileList(LockedFileNode **head);
 
 // Frees `node` and every node behind it: each node's settings-name copy (when
 // it has one), then the node. The printer records are not freed (they belong

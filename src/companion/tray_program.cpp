@@ -53,8 +53,8 @@ LPCWSTR FileNamePart(LPCWSTR path) {
 // Reads the Run value and deletes the file it names. The installer runs with
 // administrator rights and the value is writable by others with those rights
 // only, yet it names the file to delete: only a file called "mrvtray.exe" is
-// ever deleted.
-void DeleteRegisteredTrayFile(HKEY runKey) {
+// ever deleted. The file at `keepPath` (when given) is not deleted.
+void DeleteRegisteredTrayFile(HKEY runKey, LPCWSTR keepPath) {
   WCHAR path[TrayRunValueChars];
   path[0] = 0;
   DWORD size = sizeof(path);
@@ -73,6 +73,7 @@ void DeleteRegisteredTrayFile(HKEY runKey) {
   }
   if (path[0] == 0) return;
   if (!TextEqualsIgnoreCase(FileNamePart(path), TRAY_FILE_NAME)) return;
+  if (keepPath != nullptr && TextEqualsIgnoreCase(path, keepPath)) return;
   for (int attempt = 1; attempt <= TrayFileDeleteAttempts; ++attempt) {
     if (DeleteFileW(path)) return;
     DWORD error = GetLastError();
@@ -96,6 +97,10 @@ BOOL HasDirectoryPart(LPCWSTR path) {
 }  // namespace
 
 void StopTrayProgram(void) {
+  StopTrayProgramKeeping(nullptr);
+}
+
+void StopTrayProgramKeeping(LPCWSTR keepPath) {
   HANDLE mutex = CreateMutexA(nullptr, FALSE, TrayMutexName);
   BOOL mutexObtained = mutex != nullptr;
   if (mutexObtained) {
@@ -105,7 +110,7 @@ void StopTrayProgram(void) {
 
   HKEY runKey = nullptr;
   if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, RunKeyPath, 0, KEY_ALL_ACCESS, &runKey) != ERROR_SUCCESS) return;
-  if (mutexObtained) DeleteRegisteredTrayFile(runKey);
+  if (mutexObtained) DeleteRegisteredTrayFile(runKey, keepPath);
   RegDeleteValueA(runKey, RunValueNameA);
   RegCloseKey(runKey);
 }

@@ -30,6 +30,11 @@ const DWORD TrayCommandPathLimit = 259;
 // Run key cannot be opened.
 void StopTrayProgram(void);
 
+// StopTrayProgram for an install run: the same, except that the file at
+// `keepPath` (compared ignoring ASCII case), the tray program the install is
+// about to start again, is not deleted. Null keeps nothing.
+void StopTrayProgramKeeping(LPCWSTR keepPath);
+
 // The tray program's path: the parent directory of `moduleDir` (the
 // installer's directory, with or without its trailing separator) followed by
 // "mrvtray.exe"; "mrvtray.exe" alone when there is no parent directory.

@@ -172,6 +172,28 @@ TEST_F(TrayTest, StopAsksThroughTheWindowAndClosesTheMutexBeforeTouchingTheFile)
   EXPECT_EQ(Calls().back(), "RegCloseKey");
 }
 
+TEST_F(TrayTest, StopForAnInstallKeepsTheFileItIsAboutToStartButNoOther) {
+  const struct {
+    const char *name;
+    std::string registered;
+    std::u16string keep;
+    bool fileStays;
+  } rows[] = {
+      {"same path", kTrayPath, winsim::ToUtf16(kTrayPath), true},
+      {"same path in other case", kTrayPath, u"c:\\PROGRAM FILES\\morvalente\\MRVTRAY.EXE", true},
+      {"an older location", "C:\\Old\\mrvtray.exe", winsim::ToUtf16(kTrayPath), false},
+  };
+  for (const auto &row : rows) {
+    winsim::WriteHostFile(row.registered, "tray");
+    RunTray("exit");
+    SetRunValue(row.registered);
+    StopTrayProgramKeeping(row.keep.c_str());
+    EXPECT_FALSE(M().tray.running) << row.name;
+    EXPECT_EQ(winsim::FileExists(row.registered), row.fileStays) << row.name;
+    EXPECT_FALSE(RunValueThere()) << row.name;
+  }
+}
+
 TEST_F(TrayTest, StopWithoutTheMutexLeavesTheFileButRemovesTheValue) {
   RunTray("exit");
   SetRunValue(kTrayPath);
