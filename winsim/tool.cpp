@@ -23,11 +23,6 @@
 #include "winsim/win32.h"
 #include "winsim/winsim.h"
 
-// The version calls of the machine come with its version resource reader.
-#if __has_include("winsim/pe_writer.h")
-#define WINSIM_TOOL_READS_VERSIONS 1
-#endif
-
 using nlohmann::json;
 
 namespace {
@@ -89,7 +84,6 @@ bool IsDir(const std::string &path) {
 // version calls (as the installer reads it); -1 when it has none. Injected
 // faults are meant for the programs under test, not for this look.
 int ProductBuild(const std::string &winPath) {
-#ifdef WINSIM_TOOL_READS_VERSIONS
   std::vector<winsim::Fault> faults;
   faults.swap(winsim::M().faults);
   std::u16string w = winsim::ToUtf16(winPath);
@@ -107,10 +101,6 @@ int ProductBuild(const std::string &winPath) {
   }
   faults.swap(winsim::M().faults);
   return build;
-#else
-  (void)winPath;
-  return -1;
-#endif
 }
 
 bool LooksLikeImage(const std::string &hostPath) {
@@ -120,7 +110,7 @@ bool LooksLikeImage(const std::string &hostPath) {
 }
 
 // Files of drive C: as Windows paths with their sizes and, for program
-// images with a version resource, their product build.
+// images, their product build (-1: no version resource).
 void ListFiles(const std::string &host, const std::string &win, json &out) {
   DIR *d = opendir(host.c_str());
   if (d == nullptr) return;
@@ -139,10 +129,7 @@ void ListFiles(const std::string &host, const std::string &win, json &out) {
       continue;
     }
     json f = {{"size", static_cast<uint64_t>(st.st_size)}};
-    if (LooksLikeImage(h)) {
-      int build = ProductBuild(w);
-      if (build >= 0) f["build"] = build;
-    }
+    if (LooksLikeImage(h)) f["build"] = ProductBuild(w);
     out[w] = f;
   }
 }
@@ -388,9 +375,15 @@ std::string FaultText(const json &f) {
   return Str(f, "call") + ": " + which + " with error " + ErrorName(f.value("error", 0u));
 }
 
+std::string BuildOf(const json &f) {
+  if (!f.contains("build")) return "";
+  int build = f["build"].get<int>();
+  return build < 0 ? "no version resource" : "build " + std::to_string(build);
+}
+
 std::string FileText(const json &f) {
   std::string t = std::to_string(f.value("size", 0u)) + " bytes";
-  if (f.contains("build")) t += ", build " + std::to_string(f["build"].get<int>());
+  if (f.contains("build")) t += ", " + BuildOf(f);
   return t;
 }
 
@@ -890,9 +883,9 @@ void DiffFiles(const json &a, const json &b, Report &r) {
     if (x.value("size", 0u) != y.value("size", 0u))
       changes.push_back(std::to_string(x.value("size", 0u)) + " -> " + std::to_string(y.value("size", 0u)) +
                         " bytes");
-    json bx = x.contains("build") ? x["build"] : json(nullptr),
-         by = y.contains("build") ? y["build"] : json(nullptr);
-    if (bx != by) changes.push_back("build " + FieldText("", bx) + " -> " + FieldText("", by));
+    if (BuildOf(x) != BuildOf(y))
+      changes.push_back((BuildOf(x).empty() ? "no program image" : BuildOf(x)) + " -> " +
+                        (BuildOf(y).empty() ? "no program image" : BuildOf(y)));
     if (!changes.empty()) out.push_back("~ " + it->second.first + "  " + Join(changes));
   }
   for (auto &[k, pf] : fb)

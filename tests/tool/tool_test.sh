@@ -12,6 +12,7 @@
 #     +TEXT   a line of standard output contains TEXT
 #     -TEXT   no line of standard output contains TEXT
 #     =TEXT   a line of standard output is exactly TEXT
+#     ~REGEX  a line of standard output matches the extended regular expression
 #     !TEXT   standard error contains TEXT
 set -u
 
@@ -39,6 +40,7 @@ row() {
       +*) grep -qF -- "${c:1}" "$T/out" || bad+=("standard output lacks: ${c:1}") ;;
       -*) ! grep -qF -- "${c:1}" "$T/out" || bad+=("standard output has: ${c:1}") ;;
       =*) grep -qxF -- "${c:1}" "$T/out" || bad+=("no line of standard output is: ${c:1}") ;;
+      \~*) grep -qE -- "${c:1}" "$T/out" || bad+=("no line of standard output matches: ${c:1}") ;;
       !*) grep -qF -- "${c:1}" "$T/err" || bad+=("standard error lacks: ${c:1}") ;;
       *) bad+=("bad check: $c") ;;
     esac
@@ -116,14 +118,19 @@ row "new: a default machine" 0 'winsim new $M' \
   +"Windows 10.0 build 19045, spooler running, no printers" \
   +"component files in C:\\Program Files\\Morvalente\\Drivers (gwrmon64.dll build 2563, gwrdrv64.dll build 2563, gwrui64.dll build 2563, gwrhelp.chm)" \
   +"tray program C:\\Program Files\\Morvalente\\mrvtray.exe"
-row "new: its files" 0 'winsim show $M files' \
-  +"C:\\Program Files\\Morvalente\\Drivers\\gwrmon64.dll" +"C:\\Program Files\\Morvalente\\Drivers\\gwrhelp.chm" \
-  +"C:\\Program Files\\Morvalente\\mrvtray.exe" "=held open by other processes: none"
+row "new: its files with their builds" 0 'winsim show $M files' \
+  '~^C:\\Program Files\\Morvalente\\Drivers\\gwrmon64\.dll +[0-9]+ bytes, build 2563$' \
+  '~^C:\\Program Files\\Morvalente\\Drivers\\gwrdrv64\.dll +[0-9]+ bytes, build 2563$' \
+  '~^C:\\Program Files\\Morvalente\\Drivers\\gwrui64\.dll +[0-9]+ bytes, build 2563$' \
+  '~^C:\\Program Files\\Morvalente\\Drivers\\gwrhelp\.chm +30 bytes$' \
+  '~^C:\\Program Files\\Morvalente\\mrvtray\.exe +[0-9]+ bytes, build 2563$' "=held open by other processes: none"
 row "new: options" 0 'winsim new $T/n2 --os 6.1 --monitor-build 2400 --driver-build -1 --no-tray --installer-dir "C:\\Setup\\Drivers\\"' \
   +"Windows 6.1 build 7601" +"component files in C:\\Setup\\Drivers (gwrmon64.dll build 2400, gwrdrv64.dll no version" \
   -"tray program"
 row "new: the options' machine" 0 'winsim show $T/n2 files && winsim show $T/n2 system' \
-  +"C:\\Setup\\Drivers\\gwrmon64.dll" -"mrvtray.exe" +"Windows    6.1 build 7601" \
+  '~^C:\\Setup\\Drivers\\gwrmon64\.dll +[0-9]+ bytes, build 2400$' \
+  '~^C:\\Setup\\Drivers\\gwrdrv64\.dll +[0-9]+ bytes, no version resource$' \
+  '~^C:\\Setup\\Drivers\\gwrui64\.dll +[0-9]+ bytes, build 2563$' -"mrvtray.exe" +"Windows    6.1 build 7601" \
   +"program    C:\\Setup\\Drivers\\install.exe"
 row "new: an OS build given" 0 'winsim new $T/n3 --os 6.3.9999 --no-components && winsim show $T/n3 files' \
   +"Windows 6.3 build 9999" +"no component files" -"gwrmon64.dll" +"mrvtray.exe"
@@ -175,7 +182,8 @@ row "apply: monitors and drivers as after an earlier install" 0 \
   "=  Morvalente:  (Windows x64)" +"dll        gwrmon64.dll  [C:\\Windows\\System32\\gwrmon64.dll:" \
   "=    loaded     yes, by the running spooler (the file is in use)" "=    ports      Morvalente:" \
   "=  Morvalente printer  (Windows x64, version 3)" \
-  +"driver     C:\\Windows\\System32\\spool\\drivers\\x64\\3\\gwrdrv64.dll  [" \
+  '~^    driver     C:\\Windows\\System32\\spool\\drivers\\x64\\3\\gwrdrv64\.dll  \[[0-9]+ bytes, build 2500\]$' \
+  '~^    dll        gwrmon64\.dll  \[C:\\Windows\\System32\\gwrmon64\.dll: [0-9]+ bytes, build 2500\]$' \
   +"help       C:\\Windows\\System32\\spool\\drivers\\x64\\3\\gwrhelp.chm  [30 bytes]" \
   "=tray program: running" +"start-up   HKLM\\...\\Run MorvalenteTray = REG_SZ \"C:\\Program Files\\Morvalente\\mrvtray.exe\""
 row "apply: a monitor without its DLL is not loaded" 0 \
@@ -195,7 +203,7 @@ row "apply: a value deleted, a key deleted with its subkeys" 0 \
 row "apply: files" 0 'winsim apply $M $T/files.json && winsim show $M files' \
   +"C:\\Windows\\System32\\old.dll" +"C:\\Temp\\new.dll" +"C:\\Temp\\dest.dll" -"gwrhelp.chm" \
   "=  C:\\Windows\\System32\\gwrmon64.dll by another process, sharing read, let go at clock 3605000 ms"
-row "apply: file sizes" 0 'winsim show $M files C:\\Temp' "=C:\\Temp\\dest.dll  15 bytes" "=C:\\Temp\\new.dll   3 bytes" -"System32"
+row "apply: file sizes" 0 'winsim show $M files C:\\Temp' "=C:\\Temp\\dest.dll  15 bytes" "=C:\\Temp\\new.dll   3 bytes, no version resource" -"System32"
 row "apply: a file off drive C:" 1 'echo "{\"files\": [{\"path\": \"D:\\\\x\", \"text\": \"\"}]}" | winsim apply $M -' !"not on drive C:"
 row "apply: a file with two contents" 1 'echo "{\"files\": [{\"path\": \"C:\\\\x\", \"text\": \"\", \"hex\": \"00\"}]}" | winsim apply $M -' \
   !'one of "text", "hex", "component", "delete"'
@@ -248,7 +256,8 @@ doc pair-a <<'EOF'
 {"addPrinters": [{"name": "P", "port": "LPT1:", "driver": "D", "comment": "old", "subKey": "s1"},
                  {"name": "Gone", "port": "FILE:", "driver": "D"}],
  "addDrivers": [{"name": "D", "driverPath": "C:\\d.dll"}],
- "files": [{"path": "C:\\a.txt", "text": "12345"}, {"path": "C:\\b.txt", "text": "b"}],
+ "files": [{"path": "C:\\a.txt", "text": "12345"}, {"path": "C:\\b.txt", "text": "b"},
+           {"path": "C:\\x.dll", "component": 2500}],
  "registry": [{"key": "HKLM\\SOFTWARE\\K", "name": "V", "string": "one"}]}
 EOF
 doc pair-b <<'EOF'
@@ -257,6 +266,7 @@ doc pair-b <<'EOF'
  "addPrinters": [{"name": "Q", "port": "COM1:", "driver": "D"}],
  "addMonitors": [{"name": "M:", "dll": "m.dll", "ports": ["M1:"]}],
  "files": [{"path": "C:\\a.txt", "text": "1234567"}, {"path": "C:\\b.txt", "delete": true},
+           {"path": "C:\\x.dll", "component": 2600},
            {"path": "C:\\c.txt", "text": "c"}],
  "registry": [{"key": "HKLM\\SOFTWARE\\K", "name": "V", "string": "two"},
               {"key": "HKLM\\SOFTWARE\\K", "name": "W", "dword": 7},
@@ -283,6 +293,7 @@ row "diff: a small pair of states" 0 \
   "=  ~ C:\\a.txt  5 -> 7 bytes" \
   "=  - C:\\b.txt  (1 bytes)" \
   "=  + C:\\c.txt  1 bytes" \
+  "=  ~ C:\\x.dll  build 2500 -> build 2600" \
   "=  + held open: C:\\Program Files\\Morvalente\\mrvtray.exe by mrvtray.exe (running), sharing read, never let go" \
   "=registry" \
   "=  ~ HKLM\\SOFTWARE\\K  V: REG_SZ \"one\" -> REG_SZ \"two\"" \
@@ -314,8 +325,8 @@ row "diff: older or partial saved outputs" 0 \
 # reboot
 # ---------------------------------------------------------------------------
 row "reboot: pending operations carried out, programs ended, a spooler that never starts stays start pending" 0 'winsim reboot $M' \
-  "=machine restarted" "=  - C:\\Windows\\System32\\old.dll  (3 bytes)" "=  - C:\\Temp\\new.dll  (3 bytes)" \
-  "=  ~ C:\\Temp\\dest.dll  15 -> 3 bytes" "=  - delete \\??\\C:\\Windows\\System32\\old.dll" \
+  "=machine restarted" "=  - C:\\Windows\\System32\\old.dll  (3 bytes)" "=  - C:\\Temp\\new.dll  (3 bytes, no version resource)" \
+  "=  ~ C:\\Temp\\dest.dll  15 -> 3 bytes, no program image -> no version resource" "=  - delete \\??\\C:\\Windows\\System32\\old.dll" \
   "=  ~ \"spooler\" state: \"stopped\" -> \"start pending\"" "=  ~ tray program running: yes -> no" \
   "=  - help viewer window \"Morvalente Help\" (class HH Parent)" \
   "=  - held open: C:\\Program Files\\Morvalente\\mrvtray.exe by mrvtray.exe (running), sharing read, never let go"
