@@ -700,7 +700,7 @@ void CheckChange(const json &j) {
       CheckName(p, list);
     }
   for (auto &mon : ListOf(j, "addMonitors")) {
-    CheckKeys(mon, {"name", "environment", "dll", "ports", "loaded"}, "addMonitors");
+    CheckKeys(mon, {"name", "environment", "dll", "ports", "loaded", "removed"}, "addMonitors");
     CheckName(mon, "addMonitors");
   }
   for (auto &drv : ListOf(j, "addDrivers")) {
@@ -757,7 +757,8 @@ void CheckChange(const json &j) {
     }
   }
   for (auto &w : ListOf(j, "helpWindows")) CheckKeys(w, {"class", "title", "closesOnRequest"}, "helpWindows");
-  if (j.contains("os") && !j["os"].is_string()) CheckKeys(j["os"], {"major", "minor", "build"}, "os");
+  if (j.contains("os") && !j["os"].is_string())
+    CheckKeys(j["os"], {"major", "minor", "build", "platform"}, "os");
 }
 
 // The printer fields a change document may set on a new or existing printer.
@@ -1004,6 +1005,7 @@ bool ApplyJson(const std::string &text, std::string *error) {
         m.osMajor = os.value("major", m.osMajor);
         m.osMinor = os.value("minor", m.osMinor);
         m.osBuild = os.value("build", m.osBuild);
+        m.osPlatform = os.value("platform", m.osPlatform);
       }
     }
     if (j.contains("advanceMs")) {

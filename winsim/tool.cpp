@@ -297,12 +297,13 @@ std::string DataLabel(const std::string &key, const std::string &name) {
   return (key == "dsuser" ? std::string("DsUser") : key) + "\\" + name;
 }
 
-// A printer's data as label -> text ("SubKey", "DsUser\SubKey", ...).
-std::map<std::string, std::string> PrinterData(const json &p) {
-  std::map<std::string, std::string> out;
+// A printer's data as (label, text) pairs, the plain values first
+// ("SubKey", then "DsUser\SubKey", ...).
+std::vector<std::pair<std::string, std::string>> PrinterData(const json &p) {
+  std::vector<std::pair<std::string, std::string>> out;
   if (!p.contains("data")) return out;
   for (auto &[key, vals] : p["data"].items())
-    for (auto &v : vals) out[DataLabel(key, Str(v, "name"))] = DataText(v);
+    for (auto &v : vals) out.push_back({DataLabel(key, Str(v, "name")), DataText(v)});
   return out;
 }
 
@@ -631,8 +632,10 @@ void ShowPending(const json &s, std::ostream &o) {
 }
 
 std::string OsText(const json &os) {
+  uint64_t platform = os.value("platform", 2u);
   return std::to_string(os.value("major", 0u)) + "." + std::to_string(os.value("minor", 0u)) + " build " +
-         std::to_string(os.value("build", 0u));
+         std::to_string(os.value("build", 0u)) +
+         (platform == 2 ? "" : " platform " + std::to_string(platform));
 }
 
 std::string DiskText(const json &v) {
@@ -825,13 +828,14 @@ void DiffPrinters(const json &a, const json &b, Report &r) {
         std::string label = Q(Str(x, "name")) + " ";
         DiffFields(x, y, label, {"name", "data"}, o);
         auto dx = PrinterData(x), dy = PrinterData(y);
+        std::map<std::string, std::string> mx(dx.begin(), dx.end()), my(dy.begin(), dy.end());
         for (auto &[l, t] : dx)
-          if (!dy.count(l))
+          if (!my.count(l))
             o.push_back("~ " + label + l + ": " + t + " -> (none)");
-          else if (dy[l] != t)
-            o.push_back("~ " + label + l + ": " + t + " -> " + dy[l]);
+          else if (my[l] != t)
+            o.push_back("~ " + label + l + ": " + t + " -> " + my[l]);
         for (auto &[l, t] : dy)
-          if (!dx.count(l)) o.push_back("~ " + label + l + ": (none) -> " + t);
+          if (!mx.count(l)) o.push_back("~ " + label + l + ": (none) -> " + t);
       },
       out);
   std::string da = Str(a["spooler"], "defaultPrinter"), db = Str(b["spooler"], "defaultPrinter");

@@ -234,6 +234,9 @@ row "apply: a tray behaviour that is none" 1 'echo "{\"tray\": {\"behaviour\": \
 row "apply: system settings and the clock" 0 'winsim apply $M $T/system.json && winsim show $M system' \
   "=    Windows    6.1 build 7601" "=    Shift key  held" "=    disk       1000 bytes free" \
   "=    clock      3606000 ms" "=    windows    4242"
+row "apply: an OS version with its build and platform" 0 \
+  'winsim new $T/os && echo "{\"os\": {\"major\": 5, \"minor\": 1, \"build\": 2600, \"platform\": 1}}" | winsim apply $T/os - && winsim show $T/os system' \
+  "=    Windows    5.1 build 2600 platform 1"
 row "apply: a holder lets go when its time has come" 0 'winsim show $M files' -"by another process"
 
 # ---------------------------------------------------------------------------
