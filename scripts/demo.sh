@@ -10,7 +10,7 @@ cd "$(dirname "$0")/.."
 scripts/deps.sh native
 echo "== building the native install program and winsim (build/native)"
 build_log=$(mktemp /tmp/morvalente-build-XXXXXX.log)
-if ! { cmake --preset native && cmake --build --preset native -j"$(nproc 2>/dev/null || echo 2)"; } >"$build_log" 2>&1; then
+if ! { cmake --preset native && cmake --build --preset native -j"$(nproc 2>/dev/null || echo 2)" --target mrv_install winsim-tool; } >"$build_log" 2>&1; then
   cat "$build_log"
   echo "demo: the build failed (log above)" >&2
   exit 1
@@ -35,7 +35,7 @@ meaning() {
     onChkDrv:103) echo "yes: the product's printer uses a driver newer than build 2450" ;;
     onChkDrv:3) echo "no: no product printer with a driver newer than build 2450" ;;
     onInit:200) echo "operations are pending on the product's files until a restart" ;;
-    onInit:102) echo "nothing pending; the default printer is not the product's" ;;
+    onInit:102) echo "nothing pending; the default printer is not the product's (or there is none)" ;;
     onInit:3) echo "nothing pending; the default printer is the product's" ;;
     def.set:4) echo "carried out" ;;
     *) echo "unexpected" ;;
@@ -44,6 +44,7 @@ meaning() {
 
 step=0
 before=$machine/before.json
+changing_calls='^(PostMessageW|RegSetValueEx|RegDeleteValue|RegDeleteKey|DeletePrinter\(|DeletePrinterDriver|DeleteMonitor|AddMonitor|AddPrinterDriver|AddPrinterW|SetPrinterW\([0-9]+ level 2|SetPrinterData|SpoolSetDefaultPrinterW|CopyFileW|DeleteFileW|MoveFileExW|ControlService|StartServiceW|CreateProcessW)'
 
 # Runs `install WORD` on the machine, then shows its exit code and what changed.
 run_install() {
@@ -56,7 +57,16 @@ run_install() {
   "$bin/install" "$word" </dev/null 2>&1 || code=$?
   echo "-- exit code $code: $(meaning "$word" "$code")"
   echo "-- what changed:"
-  winsim diff "$before" "$machine" | sed 's/^/   /'
+  winsim diff "$before" "$machine" >"$machine/diff.txt"
+  sed 's/^/   /' "$machine/diff.txt"
+  # A run that puts back all it removed ends with the machine as it was: its
+  # journal still shows what it did on the way.
+  if [ "$word" = in ] || [ "$word" = un ]; then
+    if grep -q '^no changes' "$machine/diff.txt"; then
+      echo "-- what the run did on the way (the calls of its journal that change the machine):"
+      winsim show "$machine" journal | grep -E "$changing_calls" | grep -v '= error\|= fault' | cut -c1-110 | sed 's/^/   /'
+    fi
+  fi
 }
 
 echo
