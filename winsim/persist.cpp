@@ -952,8 +952,9 @@ bool ApplyJson(const std::string &text, std::string *error) {
     for (size_t i = firstNewMonitor, k = 0; i < mons.size() && k < added.size(); ++i, ++k)
       if (!added[k].contains("loaded"))
         mons[i].loaded = internal::SpoolerRunning() && FileExists(internal::SystemPath(mons[i].dll));
-    for (auto &f : j.value("faults", json::array())) m.faults.push_back(FaultFromJson(f));
+    // Cleared first, so that a document can replace the faults.
     if (j.value("clearFaults", false)) m.faults.clear();
+    for (auto &f : j.value("faults", json::array())) m.faults.push_back(FaultFromJson(f));
     if (j.contains("shift")) m.shiftHeld = j["shift"];
     if (j.contains("spoolerService")) {
       Service *s = internal::FindService("spooler");

@@ -213,6 +213,9 @@ row "apply: faults" 0 'winsim apply $M $T/faults.json && winsim show $M faults' 
   "=CopyFileW: every call fails with error 112 ERROR_DISK_FULL" \
   "=OpenPrinterW: call 1 fails with error 1801 ERROR_INVALID_PRINTER_NAME"
 row "apply: faults as JSON" 0 'winsim show $M faults --json' +'"call": "DeleteFileW"' +'"nth": 2' +'"times": 3'
+row "apply: faults replaced" 0 \
+  'echo "{\"faults\": [{\"call\": \"OpenPrinterW\", \"error\": 5, \"nth\": 3, \"always\": true}], \"clearFaults\": true}" | winsim apply $M - && winsim show $M faults' \
+  "=OpenPrinterW: every call from call 3 on fails with error 5 ERROR_ACCESS_DENIED" -"DeleteFileW" -"CopyFileW"
 row "apply: faults cleared" 0 'echo "{\"clearFaults\": true}" | winsim apply $M - && winsim show $M faults' "=no faults"
 row "apply: the spooler service and the service manager" 0 'winsim apply $M $T/service.json && winsim show $M services' \
   "=spooler  stopped" "=    start      takes 3000 ms, never gets there (stays start pending)" \
