@@ -82,10 +82,13 @@ bool IsDir(const std::string &path) {
 
 // The product version build of a file, read through the machine's own
 // version calls (as the installer reads it); -1 when it has none. Injected
-// faults are meant for the programs under test, not for this look.
+// faults and files held open by other processes are meant for the programs
+// under test, not for this look from outside.
 int ProductBuild(const std::string &winPath) {
   std::vector<winsim::Fault> faults;
+  std::vector<winsim::FileHold> holds;
   faults.swap(winsim::M().faults);
+  holds.swap(winsim::M().holds);
   std::u16string w = winsim::ToUtf16(winPath);
   int build = -1;
   DWORD handle = 0;
@@ -100,6 +103,7 @@ int ProductBuild(const std::string &winPath) {
       build = static_cast<int>(static_cast<const VS_FIXEDFILEINFO *>(fixed)->dwProductVersionLS & 0xFFFF);
   }
   faults.swap(winsim::M().faults);
+  holds.swap(winsim::M().holds);
   return build;
 }
 
