@@ -173,10 +173,10 @@ installer_tests() {
   check_line "in-2: monitor still registered" "$ART/in-2.probe" "monitor${T}Morvalente:${T}.*"
   check_eq "in-2: monitor file kept at build $MRV_BUILD" "$(build_of 'C:\windows\system32\gwrmon64.dll')" "$MRV_BUILD"
   check_line "in-2: tray program registered again" "$ART/in-2.probe" "run${T}${run_re}"
-  # The tray program that ran was asked to exit and its file, the one named
-  # in Run, deleted; that is the very file the start then names.
-  check_no_file "in-2: the running tray program's file was deleted" "$tray"
-  check_line "in-2: so no tray program runs" "$ART/in-2.probe" "traymutex${T}absent"
+  # The tray program that ran was asked to exit; a repair keeps the file it
+  # starts again, so the tray program runs after the install.
+  check_file "in-2: the tray program's file is kept for the restart" "$tray"
+  check_line "in-2: the tray program runs again" "$ART/in-2.probe" "traymutex${T}present"
   give_printer_datatype Morvalente
 
   echo "# installer: removetray"
