@@ -42,7 +42,39 @@ DIFF_HERE=$HERE/diff
 #   writes) or "wine" (a log line only Wine's run writes); TEXT is an
 #   extended regular expression for the whole (normalised) line; CAUSE names
 #   the entry of WINE_NOTES.md.
+P="WINE_NOTES.md: AddPrinterW creates the printer, then fails with 1801"
+D="WINE_NOTES.md: DeletePrinterDriverExW with DPD_DELETE_ALL_FILES (4) fails with 87"
 KNOWN=(
+  # First install: Wine refuses the new printer (error 15); the run ends
+  # with the error title and exit code 100 instead of 1.
+  "in-1|rc|winsim=1 wine=100|$P"
+  "in-1|winsim|title +Morvalente build [0-9]+- Install log\\.|$P (the error title follows from it)"
+  "in-1|wine|title +Morvalente build [0-9]+- Install error log!|$P (the error title follows from it)"
+  "in-1|winsim| {6}OK :\\)|$P (AddPrinter's success)"
+  "in-1|wine| {6}Error\\(15\\): Can\`t add printer 'Morvalente' - \\(Invalid printer name\\.\\)|$P"
+  # Repair: Wine cannot delete the driver with its files (restart, then
+  # error 14), nor add the remembered printer nor the fallback one (error 15
+  # twice).
+  "in-2|rc|winsim=1 wine=100|$D; $P"
+  "in-2|winsim|title +Morvalente build [0-9]+- Install log\\.|$D; $P (the error title follows from them)"
+  "in-2|wine|title +Morvalente build [0-9]+- Install error log!|$D; $P (the error title follows from them)"
+  "in-2|winsim| {8}OK :\\)|$D (the driver's deletion succeeds)"
+  "in-2|wine| {8}Can't delete driver\\. Trying to restart spooler|$D"
+  "in-2|wine| {8}>Restart Spooler|$D"
+  "in-2|wine| {8}Error\\(14\\): Can\`t remove the printer-driver 'Morvalente printer' - \\(Invalid parameter\\.\\)|$D"
+  "in-2|winsim| {6}OK :\\)|$P (AddPrinter's success)"
+  "in-2|wine| {6}Error\\(15\\): Can\`t add printer 'Morvalente' - \\(Invalid printer name\\.\\)|$P (the remembered printer, then the fallback)"
+  "in-2|wine| {4}>AddPrinter\\(Morvalente\\)|$P (the fallback try)"
+  "in-2|wine| {6}Let's check our port monitors|$P (the fallback try)"
+  "in-2|wine| {6}Port monitor is found|$P (the fallback try)"
+  # Uninstall: the driver stays (error 14); exit code 100 instead of 2.
+  "un|rc|winsim=2 wine=100|$D"
+  "un|winsim|title +Morvalente build [0-9]+- Install log\\.|$D (the error title follows from it)"
+  "un|wine|title +Morvalente build [0-9]+- Install error log!|$D (the error title follows from it)"
+  "un|winsim| {4}OK :\\)|$D (the driver's deletion succeeds)"
+  "un|wine| {4}Can't delete driver\\. Trying to restart spooler|$D"
+  "un|wine| {4}>Restart Spooler|$D"
+  "un|wine| {4}Error\\(14\\): Can\`t remove the printer-driver 'Morvalente printer' - \\(Invalid parameter\\.\\)|$D"
 )
 
 if [ -z "${MRV_DIFF_INNER:-}" ]; then
