@@ -16,7 +16,8 @@
 #         settings name "e2e-settings" (under Wine after the printer got the
 #         data type Windows would give it, as installer.sh does);
 #   un    "install.exe un".
-# Records go to WINDOWS_BUILD/e2e/diff/{wine,winsim}/. Ends with
+# Records go to WINDOWS_BUILD/e2e/diff/{wine,winsim}/; MRV_DIFF_COMPARE_ONLY=1
+# compares the records of the last run again without running anything. Ends with
 # "N passed, N failed"; exit code 0 when nothing failed.
 set -u
 
@@ -105,8 +106,10 @@ PRODUCT_WIN='C:\Program Files\Morvalente'
 TOOLS_WIN='C:\mrvtest'
 INSTALL_WIN="$PRODUCT_WIN\\Drivers\\install.exe"
 ART=$BUILD/e2e/diff
-rm -rf "$ART"
-mkdir -p "$ART"
+if [ -z "${MRV_DIFF_COMPARE_ONLY:-}" ]; then
+  rm -rf "$ART"
+  mkdir -p "$ART"
+fi
 ROOT=$(mktemp -d /tmp/mrv-diff.XXXXXX)
 DIFF_PREFIX=$ROOT/prefix
 DIFF_MACHINE=$ROOT/machine
@@ -132,8 +135,10 @@ normalise() {
 }
 
 echo "# differential: Wine $("$WINE" --version 2>/dev/null); records in $ART"
-wine_steps "$ART/wine" || bad "Wine prefix" "wineboot failed (see $ART/wineboot-prefix.txt)"
-winsim_steps "$ART/winsim" || bad "winsim machine" "winsim new/apply failed"
+if [ -z "${MRV_DIFF_COMPARE_ONLY:-}" ]; then
+  wine_steps "$ART/wine" || bad "Wine prefix" "wineboot failed (see $ART/wineboot-prefix.txt)"
+  winsim_steps "$ART/winsim" || bad "winsim machine" "winsim new/apply failed"
+fi
 
 # The differences, one a line: STEP|WHAT|TEXT
 : >"$ART/differences.txt"
