@@ -49,5 +49,12 @@ void AppendPendingDelete(const std::string &winPath);
 void AppendPendingPair(const std::string &winPath, const std::string &newName);
 // Closes a mutex, process or thread handle (process.cpp); false for others.
 bool CloseProcessObject(HANDLE h);
+// True when `h` names a window of the machine or of a dialog (process.cpp).
+bool WindowExists(HWND h);
+
+// Dialogs of the process (dialog.cpp): windows of class "#32770".
+bool IsDialogWindow(HWND h);
+// The innermost dialog window whose title matches (any title when null).
+HWND FindDialogWindow(const std::string *title);
 
 }  // namespace winsim::internal

@@ -146,6 +146,8 @@ json PrinterToJson(const Printer &p) {
   if (!p.parameters.empty()) j["parameters"] = p.parameters;
   j["attributes"] = p.attributes;
   j["priority"] = p.priority;
+  if (p.status != 0) j["status"] = p.status;
+  if (p.cJobs != 0) j["jobs"] = p.cJobs;
   if (p.connection) j["connection"] = true;
   json data = json::object();
   for (auto &k : p.data) {
@@ -172,6 +174,8 @@ Printer PrinterFromJson(const json &j) {
   p.parameters = j.value("parameters", "");
   p.attributes = j.value("attributes", static_cast<DWORD>(PRINTER_ATTRIBUTE_LOCAL));
   p.priority = j.value("priority", 1u);
+  p.status = j.value("status", 0u);
+  p.cJobs = j.value("jobs", 0u);
   p.connection = j.value("connection", false);
   if (j.contains("data")) {
     for (auto &[key, vals] : j["data"].items()) {
@@ -233,11 +237,13 @@ void ServiceFromJson(const json &j, Service &s) {
 }
 
 json MonitorToJson(const Monitor &m) {
-  return json{{"name", m.name},
-              {"environment", m.environment},
-              {"dll", m.dll},
-              {"ports", m.ports},
-              {"loaded", m.loaded}};
+  json j{{"name", m.name},
+         {"environment", m.environment},
+         {"dll", m.dll},
+         {"ports", m.ports},
+         {"loaded", m.loaded}};
+  if (m.removed) j["removed"] = true;
+  return j;
 }
 
 Monitor MonitorFromJson(const json &j) {
@@ -247,6 +253,7 @@ Monitor MonitorFromJson(const json &j) {
   m.dll = j.value("dll", "");
   m.ports = j.value("ports", std::vector<std::string>{});
   m.loaded = j.value("loaded", false);
+  m.removed = j.value("removed", false);
   return m;
 }
 
@@ -374,6 +381,9 @@ void MergeState(const json &j, Machine &m) {
     }
     if (s.contains("defaultPrinter")) m.spooler.defaultPrinter = s["defaultPrinter"];
     if (s.contains("driverRoot")) m.spooler.driverRoot = s["driverRoot"];
+    if (s.contains("printProcessors"))
+      m.spooler.printProcessors = s["printProcessors"].get<std::vector<std::string>>();
+    m.spooler.monitorDllStaysLoaded = s.value("monitorDllStaysLoaded", m.spooler.monitorDllStaysLoaded);
     if (s.contains("driverDirText")) m.spooler.driverDirText = s["driverDirText"];
   }
   if (j.contains("tray")) TrayFromJson(j["tray"], m.tray);
@@ -384,6 +394,7 @@ void MergeState(const json &j, Machine &m) {
       w.className = h.value("class", w.className);
       w.title = h.value("title", w.title);
       w.closesOnRequest = h.value("closesOnRequest", true);
+      w.handle = h.value("handle", static_cast<uint64_t>(0));
       m.helpWindows.push_back(w);
     }
   }
@@ -432,12 +443,17 @@ json StateJson(const Machine &m) {
   sp["printers"] = prns;
   sp["defaultPrinter"] = m.spooler.defaultPrinter;
   sp["driverRoot"] = m.spooler.driverRoot;
+  sp["printProcessors"] = m.spooler.printProcessors;
+  sp["monitorDllStaysLoaded"] = m.spooler.monitorDllStaysLoaded;
   if (!m.spooler.driverDirText.empty()) sp["driverDirText"] = m.spooler.driverDirText;
   j["spooler"] = sp;
   j["tray"] = TrayToJson(m.tray);
   json hw = json::array();
   for (auto &h : m.helpWindows)
-    hw.push_back(json{{"class", h.className}, {"title", h.title}, {"closesOnRequest", h.closesOnRequest}});
+    hw.push_back(json{{"class", h.className},
+                      {"title", h.title},
+                      {"closesOnRequest", h.closesOnRequest},
+                      {"handle", h.handle}});
   j["helpWindows"] = hw;
   json faults = json::array();
   for (auto &f : m.faults) faults.push_back(FaultToJson(f));

@@ -6,6 +6,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <string>
 #include <vector>
@@ -56,6 +57,7 @@ struct Monitor {
   std::string dll;                 // file name in the system directory
   std::vector<std::string> ports;  // ports the monitor provides
   bool loaded = false;             // DLL loaded by the running spooler (file in use)
+  bool removed = false;            // deleted, but its DLL stays loaded until the spooler stops
 };
 
 struct Driver {
@@ -95,6 +97,9 @@ struct Spooler {
   std::string driverRoot = "C:\\Windows\\System32\\spool\\drivers";
   std::string driverDirText;  // when set, the exact text GetPrinterDriverDirectoryW reports
   std::vector<std::string> printProcessors = {"WinPrint"};
+  // DeleteMonitorW leaves the monitor's DLL loaded (the file in use) until the
+  // spooler stops, as Windows may; otherwise the DLL is unloaded at once.
+  bool monitorDllStaysLoaded = false;
 };
 
 // The product's tray program as the machine knows it.
@@ -111,6 +116,7 @@ struct HelpWindow {
   std::string className = "HH Parent";
   std::string title = "Morvalente Help";
   bool closesOnRequest = true;
+  uint64_t handle = 0;  // its window handle value; 0: given one when the next process begins
 };
 
 // One injected fault: calls of `call` numbered nth, nth+1, ... (1-based,
@@ -158,6 +164,20 @@ struct JournalEntry {
 
 enum class HandleKind { File, Key, Service, Manager, Printer, Mutex, Process, Thread };
 
+// What one modal dialog of the process showed and how it ended.
+struct DialogRecord {
+  int templateId = 0;
+  uint64_t owner = 0;            // owner window handle value; 0: none
+  int64_t initParam = 0;         // the initialisation parameter passed with WM_INITDIALOG
+  std::string title;             // the dialog's window text (SetWindowTextW)
+  std::string text;              // the text of control 1001 (SetDlgItemTextW)
+  std::string button = "Close";  // the text of control 1
+  bool shown = false;            // false when it ended during initialisation
+  bool ended = false;            // its procedure called EndDialog
+  int closeCommand = 0;          // the WM_COMMAND identifier that closed it (IDOK, IDCANCEL)
+  int64_t result = 0;            // what DialogBoxParamW returned
+};
+
 struct Process {
   std::u16string commandLine = u"install.exe";
   std::vector<JournalEntry> journal;
@@ -166,6 +186,15 @@ struct Process {
   std::map<const void *, HandleKind> handles;  // live handles -> kind
   uint64_t waitedMs = 0;                       // virtual time spent in Sleep and waits
   uint64_t nextHandle = 0x1000;
+
+  // Modal dialogs. dialogClose IDOK or IDCANCEL closes every dialog that way
+  // (the "Close" button or Enter; Escape or the caption's close box) without
+  // showing it; 0 lets the user close it on a terminal (stdin and stderr;
+  // not with WINSIM_DIALOG=stderr), and without one writes it to stderr and
+  // closes it with IDOK.
+  int dialogClose = 0;
+  std::function<void(HWND)> onDialogShown;  // called once a dialog is initialised, before it closes
+  std::vector<DialogRecord> dialogs;        // every dialog of the process, in order
 };
 
 // The machine and the process that the Win32 layer acts on.

@@ -219,13 +219,3 @@ void MarkDefaultPrinter(InstallContext *ctx) {
   }
 }
 
-void FreeSavedPrinterChain(SavedPrinter *node) {
-  // Walked in a loop rather than recursively, so a long chain needs no deep
-  // stack; every node and settings name is freed exactly once either way.
-  while (node != nullptr) {
-    SavedPrinter *next = node->Next;
-    if (node->SettingsName != nullptr) GlobalFree(node->SettingsName);
-    GlobalFree(node);
-    node = next;
-  }
-}

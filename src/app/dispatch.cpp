@@ -2,8 +2,15 @@
 
 #include "app/context.h"
 #include "app/log.h"
-#include "app/pending_operations.h"
+#include "app/log_dialog.h"
+#include "app/sequences.h"
 #include "common/text.h"
+#include "companion/help_viewer.h"
+#include "companion/tray_program.h"
+#include "spool/default_printer.h"
+#include "spool/driver_build.h"
+#include "sys/locked_files.h"
+#include "sys/pending_renames.h"
 
 HINSTANCE ProgramInstance = nullptr;
 

@@ -1,0 +1,136 @@
+# Helpers of the end-to-end tests under Wine; sourced by run.sh.
+#
+# Every Wine call is bounded by a time-out. Results are counted in PASS and
+# FAIL; each check prints one line "ok   - NAME" or "FAIL - NAME: why".
+
+PASS=0
+FAIL=0
+
+ok() {
+  PASS=$((PASS + 1))
+  echo "ok   - $1"
+}
+
+bad() {
+  FAIL=$((FAIL + 1))
+  echo "FAIL - $1: $2"
+}
+
+# check_eq NAME GOT WANT
+check_eq() {
+  if [ "$2" == "$3" ]; then ok "$1"; else bad "$1" "got '$2', expected '$3'"; fi
+}
+
+# check_line NAME FILE REGEX: some whole line of FILE matches the extended
+# regular expression (anchored at both ends).
+check_line() {
+  if grep -qE -- "^$3\$" "$2" 2>/dev/null; then
+    ok "$1"
+  else
+    bad "$1" "no line matching /$3/ in $(basename "$2")"
+  fi
+}
+
+# check_no_line NAME FILE REGEX: no whole line of FILE matches.
+check_no_line() {
+  local hit
+  hit=$(grep -m1 -E -- "^$3\$" "$2" 2>/dev/null)
+  if [ -z "$hit" ]; then ok "$1"; else bad "$1" "unexpected line '$hit' in $(basename "$2")"; fi
+}
+
+# check_text NAME FILE TEXT: FILE holds TEXT (fixed string) somewhere.
+check_text() {
+  if grep -qF -- "$3" "$2" 2>/dev/null; then ok "$1"; else bad "$1" "'$3' not in $(basename "$2")"; fi
+}
+
+# check_no_text NAME FILE TEXT
+check_no_text() {
+  if grep -qF -- "$3" "$2" 2>/dev/null; then bad "$1" "'$3' found in $(basename "$2")"; else ok "$1"; fi
+}
+
+# check_count NAME FILE TEXT N: TEXT (fixed string) occurs on exactly N lines.
+check_count() {
+  local n
+  n=$(grep -cF -- "$3" "$2" 2>/dev/null)
+  check_eq "$1" "${n:-0}" "$4"
+}
+
+# check_file NAME PATH: the file exists; check_no_file NAME PATH: it does not.
+check_file() {
+  if [ -f "$2" ]; then ok "$1"; else bad "$1" "$2 is missing"; fi
+}
+check_no_file() {
+  if [ -e "$2" ]; then bad "$1" "$2 is still there"; else ok "$1"; fi
+}
+
+# Finds Wine: sets WINE and WINESERVER, or returns 1.
+find_wine() {
+  WINE=${WINE:-}
+  if [ -z "$WINE" ]; then
+    WINE=$(command -v wine64 || command -v wine || true)
+    if [ -z "$WINE" ] && [ -x /usr/lib/wine/wine64 ]; then
+      WINE=/usr/lib/wine/wine64
+      export WINELOADER=/usr/lib/wine/wine64
+    fi
+  fi
+  WINESERVER=${WINESERVER:-$(command -v wineserver || true)}
+  for s in /usr/lib/wine/wineserver64 /usr/lib/wine/wineserver; do
+    [ -z "$WINESERVER" ] && [ -x "$s" ] && WINESERVER=$s
+  done
+  [ -n "$WINE" ] && [ -n "$WINESERVER" ]
+}
+
+# w SECONDS ARGS...: runs a Windows program under Wine, bounded in time.
+# WINEDEBUG comes from W_DEBUG (default: all channels off).
+w() {
+  local secs=$1
+  shift
+  WINEDEBUG=${W_DEBUG:--all} timeout -k 5 "$secs" "$WINE" "$@"
+}
+
+# Converts a Windows path on drive C: to the host path inside the prefix.
+host_path() {
+  local p=${1#[Cc]:}
+  p=${p//\\//}
+  echo "$WINEPREFIX/drive_c$p"
+}
+
+# new_prefix DIR: creates a Wine prefix in DIR (its own wineserver).
+new_prefix() {
+  export WINEPREFIX=$1
+  mkdir -p "$WINEPREFIX"
+  w 240 wineboot -u >"$ART/wineboot-$(basename "$1").txt" 2>&1
+  local rc=$?
+  w 60 "$WINESERVER" -w >/dev/null 2>&1
+  [ $rc -eq 0 ] && [ -d "$WINEPREFIX/drive_c/windows/system32" ]
+}
+
+# end_prefix: stops everything still running in the current prefix.
+end_prefix() {
+  timeout 30 "$WINESERVER" -k >/dev/null 2>&1
+  timeout 30 "$WINESERVER" -w >/dev/null 2>&1
+}
+
+# probe NAME: the machine's printing state into $ART/NAME.probe.
+probe() {
+  w 60 "$TOOLS_WIN\\mrvprobe.exe" >"$ART/$1.probe" 2>"$ART/$1.probe.err"
+}
+
+# spool NAME ARGS...: one mrvspool command, its output into $ART/NAME.spool;
+# returns its exit code.
+spool() {
+  local name=$1
+  shift
+  w 60 "$TOOLS_WIN\\mrvspool.exe" "$@" >"$ART/$name.spool" 2>"$ART/$name.spool.err"
+}
+
+# build_of WINPATH: the build number mrvprobe reads from the file.
+build_of() {
+  w 60 "$TOOLS_WIN\\mrvprobe.exe" build "$1" 2>/dev/null | tr -d '\r' | cut -f3
+}
+
+# reg_value KEY VALUE: the data of a registry value through Wine's reg.exe,
+# or nothing.
+reg_value() {
+  w 60 reg query "$1" /v "$2" 2>/dev/null | tr -d '\r' | awk -v v="$2" '$1 == v { $1 = ""; $2 = ""; sub(/^  */, ""); print }'
+}
