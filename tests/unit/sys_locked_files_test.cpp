@@ -7,6 +7,7 @@
 #include "app/context.h"
 #include "common/counted_string.h"
 #include "support/fixture.h"
+#include "support/scenario.h"
 #include "sys/locked_files.h"
 #include "sys/spooler_restart.h"
 
@@ -214,3 +215,22 @@ TEST_F(LockedFilesTest, TheContextFreesWhatIsStillListed) {
 }
 
 }  // namespace
+
+// A whole uninstall whose monitor file another process keeps open: the file
+// is handed over for deletion at restart and the run answers 101.
+TEST_F(LockedFilesTest, UninstallEndsWith101WhenFilesWereHandedOver) {
+  ASSERT_EQ(mrvtest::RunCommand(u"install.exe in", false).exitCode, 1u);
+  const std::string mon = "C:\\Windows\\System32\\gwrmon64.dll";
+  ASSERT_TRUE(winsim::FileExists(mon));
+  winsim::M().holds.push_back({mon, FILE_SHARE_READ, -1, "scanner"});
+  mrvtest::RunResult run = mrvtest::RunCommand(u"install.exe un");
+  EXPECT_EQ(run.exitCode, 101u);
+  // Retried once with the spooler running, once stopped, then handed over.
+  const std::string tail = "  DeleteFile-try\r\nDeleteFile-try\r\n>Restart Spooler\r\nDeleteFile-try\r\n";
+  ASSERT_GE(run.log.size(), tail.size());
+  EXPECT_EQ(run.log.substr(run.log.size() - tail.size()), tail) << run.log;
+  EXPECT_EQ(PendingStrings(), (std::vector<std::string>{"\\??\\" + mon, "", ""}));
+  EXPECT_TRUE(run.leaks.empty());
+  winsim::Reboot();
+  EXPECT_FALSE(winsim::FileExists(mon));
+}
