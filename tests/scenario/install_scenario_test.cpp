@@ -135,6 +135,22 @@ TEST_F(InstallScenario, RepairWhileTrayRunsFromTheInstalledPath) {
   EXPECT_EQ(MachineSummary(), InstalledMachine());
 }
 
+TEST_F(InstallScenario, RepairWhileTrayIgnoresTheRequest) {
+  InstallFirst();
+  winsim::M().tray.behaviour = "ignore";
+  RunAndCheck("repair", u"install.exe in", 1, 105000);
+  // 105000 ms: 20 passes, each posting the request and waiting 5000 ms on
+  // the mutex in vain, then one last wait of 5000 ms.
+  Strings waits(21, "WaitForSingleObject mutex 5000 -> timeout");
+  EXPECT_EQ(Waits(), waits);
+  EXPECT_EQ(winsim::CallCount("PostMessageW"), 20u);
+  // The old instance still runs; the one the install starts leaves at once.
+  ASSERT_EQ(Calls("CreateProcessW").size(), 1u);
+  EXPECT_EQ(Calls("CreateProcessW")[0].find("(tray program)"), std::string::npos)
+      << Calls("CreateProcessW")[0];
+  EXPECT_EQ(MachineSummary(), InstalledMachine());
+}
+
 struct MonitorBuildRow {
   const char *name;  // also the expected log's name
   int build;         // build of the monitor file in the system directory; -1: no version resource

@@ -39,17 +39,52 @@ TEST_F(UninstallScenario, UninstallAfterInstall) {
   EXPECT_EQ(MachineSummary(), "default none\n" + kInstallerFiles + kNoTray);
 }
 
+struct StuckDriverRow {
+  const char *name;  // also the expected log's name
+  std::u16string commandLine;
+  std::string machineAfter;
+};
+
 TEST_F(UninstallScenario, DriverCannotBeRemoved) {
+  const StuckDriverRow rows[] = {
+      // The driver and its files stay; everything else is removed.
+      {"driver_not_removed", u"install.exe un",
+       "default none\n" + kProductDriver + kInstallerFiles + kDriverFiles + kNoTray},
+      // The install registers the driver over the one that stayed and goes on.
+      {"driver_not_removed_install", u"install.exe in",
+       kMorvalentePrinter + "default none\n" + kProductMonitor + kProductDriver + kInstallerFiles +
+           kTrayFile + MonitorFile(2563) + kDriverFiles + kRunValue + kTrayRunning + kTrayHold},
+  };
+  for (const auto &row : rows) {
+    SCOPED_TRACE(row.name);
+    winsim::NewMachine(dir_, options_);
+    InstallFirst();
+    winsim::AddFault("DeletePrinterDriverExW", ERROR_PRINTER_DRIVER_IN_USE, 1, 1, true);
+    RunAndCheck(row.name, row.commandLine, 100, 0);
+    // 0 ms: the tray program leaves at once; the spooler restart between the
+    // two removal tries is immediate on this machine.
+    EXPECT_EQ(Waits(), Strings{"WaitForSingleObject mutex 5000 -> signalled"});
+    EXPECT_EQ(winsim::CallCount("DeletePrinterDriverExW"), 2u);
+    EXPECT_EQ(winsim::CallCount("ControlService"), 1u);
+    EXPECT_EQ(MachineSummary(), row.machineAfter);
+  }
+}
+
+TEST_F(UninstallScenario, MonitorDllStaysLoadedUntilSpoolerStops) {
   InstallFirst();
-  winsim::AddFault("DeletePrinterDriverExW", ERROR_PRINTER_DRIVER_IN_USE, 1, 1, true);
-  RunAndCheck("driver_not_removed", u"install.exe un", 100, 0);
-  // 0 ms: the tray program leaves at once; the spooler restart between the
-  // two removal tries is immediate on this machine.
-  EXPECT_EQ(Waits(), Strings{"WaitForSingleObject mutex 5000 -> signalled"});
-  EXPECT_EQ(winsim::CallCount("DeletePrinterDriverExW"), 2u);
+  winsim::M().spooler.monitorDllStaysLoaded = true;
+  for (auto &s : winsim::M().services) {
+    s.stopDelayMs = 400;
+    s.startDelayMs = 600;
+  }
+  RunAndCheck("uninstall_monitor_dll_stays_loaded", u"install.exe un", 2, 1000);
+  // 1000 ms: the one restart of the last retry, which frees the monitor
+  // file: 2 polls of 200 ms until the spooler has stopped, 3 until it runs.
+  EXPECT_EQ(Waits(), (Strings{"WaitForSingleObject mutex 5000 -> signalled", "Sleep 200", "Sleep 200",
+                              "Sleep 200", "Sleep 200", "Sleep 200"}));
   EXPECT_EQ(winsim::CallCount("ControlService"), 1u);
-  // The driver and its files stay; everything else is removed.
-  EXPECT_EQ(MachineSummary(), "default none\n" + kProductDriver + kInstallerFiles + kDriverFiles + kNoTray);
+  EXPECT_EQ(winsim::CallCount("MoveFileExW"), 0u);
+  EXPECT_EQ(MachineSummary(), "default none\n" + kInstallerFiles + kNoTray);
 }
 
 TEST_F(UninstallScenario, MonitorInUseByPrinterOfAnotherDriver) {
