@@ -31,12 +31,13 @@ expect_exit() {
   fi
 }
 
-# has NAME WHAT TEXT / lacks NAME WHAT TEXT: `winsim show M WHAT` holds TEXT, or not.
+# has NAME WHAT TEXT / lacks NAME WHAT TEXT: `winsim show M WHAT --json` holds
+# TEXT, or not.
 has() {
-  if "$WINSIM" show "$M" "$2" | grep -qF -- "$3"; then echo "ok: $1"; else fail "$1: no $3 in $2"; fi
+  if "$WINSIM" show "$M" "$2" --json | grep -qF -- "$3"; then echo "ok: $1"; else fail "$1: no $3 in $2"; fi
 }
 lacks() {
-  if "$WINSIM" show "$M" "$2" | grep -qF -- "$3"; then fail "$1: $3 still in $2"; else echo "ok: $1"; fi
+  if "$WINSIM" show "$M" "$2" --json | grep -qF -- "$3"; then fail "$1: $3 still in $2"; else echo "ok: $1"; fi
 }
 
 install() {
@@ -52,7 +53,7 @@ for round in install repair; do
   has "$round: printer Morvalente" printers '"name": "Morvalente"'
   has "$round: on the product's driver" printers '"driver": "Morvalente printer"'
   has "$round: on the product's port" printers '"port": "Morvalente:"'
-  if [ "$("$WINSIM" show "$M" printers | grep -c '"name"')" -ne 1 ]; then fail "$round: not exactly one printer"; fi
+  if [ "$("$WINSIM" show "$M" printers --json | grep -c '"name"')" -ne 1 ]; then fail "$round: not exactly one printer"; fi
   has "$round: monitor registered" monitors '"name": "Morvalente:"'
   has "$round: driver registered" drivers '"name": "Morvalente printer"'
   has "$round: driver file in the version directory" files 'spool\\drivers\\x64\\3\\gwrdrv64.dll'
