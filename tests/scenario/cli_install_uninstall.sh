@@ -31,7 +31,8 @@ expect_exit() {
   fi
 }
 
-# has NAME WHAT TEXT / lacks NAME WHAT TEXT: `winsim show M WHAT` holds TEXT, or not.
+# has NAME WHAT TEXT / lacks NAME WHAT TEXT: `winsim show M WHAT --json` holds
+# TEXT, or not.
 has() {
   if "$WINSIM" show "$M" "$2" --json | grep -qF -- "$3"; then echo "ok: $1"; else fail "$1: no $3 in $2"; fi
 }
