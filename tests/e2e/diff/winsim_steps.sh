@@ -29,14 +29,8 @@ winsim_steps() {
   "$NATIVE/winsim" apply "$DIFF_MACHINE" "$DIFF_HERE/start.json" >/dev/null || return 1
   winsim_step "$out" in-1 in
   # As installer.sh's setup before the repair: the printer's settings name.
-  "$NATIVE/winsim" show "$DIFF_MACHINE" printers | tail -n +2 | python3 -c '
-import json, sys
-printers = json.load(sys.stdin)
-for p in printers:
-    if p["name"].lower() == "morvalente":
-        p["subKey"] = "e2e-settings"
-print(json.dumps({"set": {"spooler": {"printers": printers}}}))
-' | "$NATIVE/winsim" apply "$DIFF_MACHINE" - || return 1
+  echo '{"changePrinters": [{"name": "Morvalente", "subKey": "e2e-settings"}]}' |
+    "$NATIVE/winsim" apply "$DIFF_MACHINE" - || return 1
   winsim_step "$out" in-2 in
   winsim_step "$out" un un
 }
