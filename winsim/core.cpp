@@ -182,6 +182,20 @@ void DropHandle(const void *h) {
   P().handles.erase(h);
 }
 
+// Sets the requested size of a block (0: gone) in the process's byte count.
+void CountBytes(const void *p, size_t bytes) {
+  Process &pr = P();
+  auto it = pr.blockBytes.find(p);
+  if (it != pr.blockBytes.end()) {
+    pr.liveBytes -= it->second;
+    pr.blockBytes.erase(it);
+  }
+  if (bytes == 0) return;
+  pr.blockBytes[p] = bytes;
+  pr.liveBytes += bytes;
+  if (pr.liveBytes > pr.peakBytes) pr.peakBytes = pr.liveBytes;
+}
+
 void TrackBlock(const void *p, const char *allocator) {
   P().blocks[p] = allocator;
 }
@@ -190,6 +204,7 @@ bool UntrackBlock(const void *p, const char *allocator) {
   auto it = P().blocks.find(p);
   if (it == P().blocks.end() || it->second != allocator) return false;
   P().blocks.erase(it);
+  CountBytes(p, 0);
   return true;
 }
 
@@ -231,6 +246,7 @@ void *AllocTracked(size_t bytes, bool zero, const char *family) {
   if (p == nullptr) return nullptr;
   if (!zero) std::memset(p, 0xCD, bytes);  // make reliance on unrequested zero-fill visible
   detail::TrackBlock(p, family);
+  detail::CountBytes(p, bytes ? bytes : 1);
   return p;
 }
 }  // namespace
@@ -287,7 +303,9 @@ LPVOID WINAPI HeapReAlloc(HANDLE hHeap, DWORD dwFlags, LPVOID lpMem, SIZE_T dwBy
   void *p = std::realloc(lpMem, dwBytes ? dwBytes : 1);
   if (p == nullptr) return nullptr;  // the old block stays valid and tracked
   P().blocks.erase(lpMem);
+  detail::CountBytes(lpMem, 0);
   detail::TrackBlock(p, kHeap);
+  detail::CountBytes(p, dwBytes ? dwBytes : 1);
   (void)dwFlags;
   return p;
 }

@@ -185,6 +185,11 @@ struct Process {
   std::map<const void *, std::string> blocks;  // live allocations -> allocator
   std::map<const void *, HandleKind> handles;  // live handles -> kind
   uint64_t waitedMs = 0;                       // virtual time spent in Sleep and waits
+  // Bytes of the live blocks as requested (GlobalAlloc, LocalAlloc, HeapAlloc,
+  // HeapReAlloc and the system's LocalAlloc blocks), and the most they reached.
+  std::map<const void *, size_t> blockBytes;
+  uint64_t liveBytes = 0;
+  uint64_t peakBytes = 0;
   uint64_t nextHandle = 0x1000;
 
   // Modal dialogs. dialogClose IDOK or IDCANCEL closes every dialog that way

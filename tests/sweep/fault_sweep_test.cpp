@@ -74,15 +74,15 @@ namespace {
 TEST(FaultSweepShow, OneRun) {
   const char *show = std::getenv("MRV_SWEEP_SHOW");
   if (show == nullptr) GTEST_SKIP() << "set MRV_SWEEP_SHOW=scenario:call:error:k";
-  std::string spec = show;
+  std::string request = show;
   std::vector<std::string> parts;
   for (size_t start = 0;;) {
-    size_t end = spec.find(':', start);
-    parts.push_back(spec.substr(start, end == std::string::npos ? std::string::npos : end - start));
+    size_t end = request.find(':', start);
+    parts.push_back(request.substr(start, end == std::string::npos ? std::string::npos : end - start));
     if (end == std::string::npos) break;
     start = end + 1;
   }
-  ASSERT_EQ(parts.size(), 4u) << spec;
+  ASSERT_EQ(parts.size(), 4u) << request;
   const Scenario *scenario = sweep::FindScenario(parts[0]);
   ASSERT_NE(scenario, nullptr) << parts[0];
   Bench bench(*scenario);
