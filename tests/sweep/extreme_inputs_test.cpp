@@ -453,19 +453,24 @@ TEST_F(ExtremeInputs, MonitorRecordsWithoutABareDllName) {
 
 TEST_F(ExtremeInputs, PendingOperationsOnlyNameFilesByFullPaths) {
   Install();
-  // Bare names, an NT name for a share, and a drive-relative name would be
-  // looked for in the current directory: none of them names a file, none is
-  // deleted, and none counts for "onInit".
-  winsim::SetRegMultiSz("HKLM\\SYSTEM\\CurrentControlSet\\Control\\Session Manager",
-                        "PendingFileRenameOperations",
-                        {"\\??\\gwrdrv64.dll", "", "gwrmon64.dll", "",
-                         "\\??\\UNC\\server\\share\\gwrui64.dll", "", "\\??\\C:gwrdrv64.dll", "x"});
+  // Bare names, an NT name for a share, and drive-relative names would be
+  // found in the current directory: none of them names a file, none is
+  // deleted, and none counts for "onInit". (winsim finds "C:name" at the
+  // drive's root, so those files are there to be wrongly deleted or found.)
+  winsim::WriteHostFile("C:\\gwrmon64.dll", "MZ");
+  winsim::WriteHostFile("C:\\gwrdrv64.dll", "MZ");
   for (const char16_t *command : {u"install.exe onInit", u"install.exe in", u"install.exe un"}) {
     SCOPED_TRACE(winsim::ToUtf8(command));
+    winsim::SetRegMultiSz(
+        "HKLM\\SYSTEM\\CurrentControlSet\\Control\\Session Manager", "PendingFileRenameOperations",
+        {"\\??\\gwrdrv64.dll", "", "gwrmon64.dll", "", "\\??\\UNC\\server\\share\\gwrui64.dll", "",
+         "\\??\\C:gwrmon64.dll", "", "\\??\\C:gwrdrv64.dll", "x"});
     RunResult r = RunCommand(command);
     EXPECT_NE(r.exitCode, 200u);
+    EXPECT_TRUE(winsim::FileExists("C:\\gwrmon64.dll"));
+    EXPECT_TRUE(winsim::FileExists("C:\\gwrdrv64.dll"));
     for (auto &e : winsim::P().journal) {
-      if (e.call == "GetFileAttributesW" || e.call == "DeleteFileW") {
+      if (e.call == "DeleteFileW") {
         EXPECT_TRUE(e.args.size() >= 3 && e.args[1] == ':' && e.args[2] == '\\')
             << e.call << "(" << e.args << ")";
       }
