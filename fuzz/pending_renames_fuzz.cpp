@@ -89,6 +89,18 @@ Withdrawal ExpectedWithdrawal(const std::vector<uint8_t> &bytes, const std::u16s
   return w;
 }
 
+// Every file the run deleted was named by a full path: nothing is taken
+// from the current directory.
+void ExpectFullPaths(const char *where) {
+  for (const auto &e : winsim::P().journal) {
+    if (e.call != "DeleteFileW") continue;
+    const std::string &p = e.args;
+    bool full = p.size() >= 3 && ((p[0] | 0x20) >= 'a' && (p[0] | 0x20) <= 'z') && p[1] == ':' &&
+                (p[2] == '\\' || p[2] == '/');
+    Expect(full, std::string(where) + ": " + e.call + "(" + p + ")");
+  }
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerInitialize(int *, char ***) {
@@ -136,6 +148,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     Expect(list.PairCount == 0 && list.Names == nullptr && list.Exists == nullptr, "freed list is empty");
   }
   fuzzsupport::ExpectNoLeaks("ReadPendingRenames and SweepPendingDeletes");
+  ExpectFullPaths("ReadPendingRenames and SweepPendingDeletes");
 
   // The sweep may have deleted files: put them back, and the value as it was.
   for (const char *f : kFiles)
@@ -143,6 +156,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   winsim::SetRegRaw(kSessionManager, kValue, kTypes[selector & 7], bytes);
   CheckPendingComponentFiles();
   fuzzsupport::ExpectNoLeaks("CheckPendingComponentFiles");
+  ExpectFullPaths("CheckPendingComponentFiles");
 
   // Withdraw either a path named in the data or the monitor file's.
   winsim::SetRegRaw(kSessionManager, kValue, kTypes[selector & 7], bytes);

@@ -16,9 +16,12 @@ targets=("$@")
 [ ${#targets[@]} -gt 0 ] || targets=(pending_renames command_line settings_name version_resource)
 runs=${FUZZ_RUNS:-20000}
 
-scripts/deps.sh fuzz
-cmake --preset fuzz >/dev/null
-cmake --build --preset fuzz -j"${FUZZ_JOBS:-2}" >/dev/null
+scripts/deps.sh native fuzz
+mkdir -p build/fuzz
+if ! { cmake --preset fuzz && cmake --build --preset fuzz -j"${FUZZ_JOBS:-2}"; } >build/fuzz/build.log 2>&1; then
+  tail -40 build/fuzz/build.log
+  exit 1
+fi
 
 export ASAN_OPTIONS=${ASAN_OPTIONS:-detect_leaks=1:abort_on_error=1}
 export UBSAN_OPTIONS=${UBSAN_OPTIONS:-print_stacktrace=1:halt_on_error=1}
@@ -28,8 +31,12 @@ for t in "${targets[@]}"; do
   findings=build/fuzz/findings/$t
   mkdir -p "$work" "$findings"
   limit=(-runs="$runs")
-  [ -z "${FUZZ_SECONDS:-}" ] || limit=(-max_total_time="$FUZZ_SECONDS")
-  echo "== fuzz $t (${FUZZ_SECONDS:+$FUZZ_SECONDS s}${FUZZ_SECONDS:-$runs runs})"
+  what="$runs runs"
+  if [ -n "${FUZZ_SECONDS:-}" ]; then
+    limit=(-max_total_time="$FUZZ_SECONDS")
+    what="$FUZZ_SECONDS s"
+  fi
+  echo "== fuzz $t ($what)"
   if build/fuzz/fuzz/fuzz_"$t" "${limit[@]}" -max_len=4096 -timeout=10 -print_final_stats=1 \
     -artifact_prefix="$findings/" "$work" "fuzz/corpus/$t" >"build/fuzz/$t.log" 2>&1; then
     grep -E '^stat::(number_of_executed_units|new_units_added|peak_rss_mb)' "build/fuzz/$t.log" | tr '\n' ' '

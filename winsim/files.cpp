@@ -1,6 +1,7 @@
 // Files: a host directory serves as drive C:, looked up without regard to
-// letter case. Files can be held open by this process or by another one with
-// a sharing mode; a monitor DLL loaded by the running spooler is in use.
+// letter case; paths of MAX_PATH characters or more are refused, as Windows
+// refuses them to a program that is not aware of long paths. Files can be held open by this process or by
+// another one with a sharing mode; a monitor DLL loaded by the running spooler is in use.
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -187,6 +188,17 @@ DWORD OffDriveError(const std::string &path) {
   return ERROR_FILE_NOT_FOUND;
 }
 
+// A path of MAX_PATH (260) characters or more, without the "\\?\" prefix
+// that lifts the limit: Windows refuses it (the program does not declare
+// itself aware of long paths).
+bool BeyondMaxPath(LPCWSTR path) {
+  if (path == nullptr) return false;
+  if (path[0] == u'\\' && path[1] == u'\\' && path[2] == u'?' && path[3] == u'\\') return false;
+  size_t n = 0;
+  while (path[n] != 0) ++n;
+  return n >= MAX_PATH;
+}
+
 // Error for a path that does not exist: 3 when its directory is missing too.
 DWORD MissingError(const std::string &host) {
   struct stat st;
@@ -204,6 +216,11 @@ HANDLE WINAPI CreateFileW(LPCWSTR lpFileName, DWORD dwDesiredAccess, DWORD dwSha
   if (detail::Enter("CreateFileW", path)) return INVALID_HANDLE_VALUE;
   ExpireHolds();
   std::string host = HostPath(path);
+  if (BeyondMaxPath(lpFileName)) {
+    SetLastError(ERROR_PATH_NOT_FOUND);
+    detail::Result("error 3 (beyond MAX_PATH)");
+    return INVALID_HANDLE_VALUE;
+  }
   if (host.empty()) {
     SetLastError(OffDriveError(path));
     detail::Result("error " + std::to_string(GetLastError()));
@@ -304,6 +321,11 @@ BOOL WINAPI DeleteFileW(LPCWSTR lpFileName) {
   ExpireHolds();
   std::string host = HostPath(path);
   struct stat st;
+  if (BeyondMaxPath(lpFileName)) {
+    SetLastError(ERROR_PATH_NOT_FOUND);
+    detail::Result("error 3 (beyond MAX_PATH)");
+    return FALSE;
+  }
   if (host.empty() || stat(host.c_str(), &st) != 0) {
     SetLastError(host.empty() ? OffDriveError(path) : MissingError(host));
     detail::Result("error " + std::to_string(GetLastError()));
@@ -329,6 +351,10 @@ DWORD WINAPI GetFileAttributesW(LPCWSTR lpFileName) {
   if (detail::Enter("GetFileAttributesW", path)) return INVALID_FILE_ATTRIBUTES;
   std::string host = HostPath(path);
   struct stat st;
+  if (BeyondMaxPath(lpFileName)) {
+    SetLastError(ERROR_PATH_NOT_FOUND);
+    return INVALID_FILE_ATTRIBUTES;
+  }
   if (host.empty() || stat(host.c_str(), &st) != 0) {
     SetLastError(host.empty() ? OffDriveError(path) : MissingError(host));
     return INVALID_FILE_ATTRIBUTES;
@@ -342,6 +368,10 @@ BOOL WINAPI MoveFileExW(LPCWSTR lpExistingFileName, LPCWSTR lpNewFileName, DWORD
   if (detail::Enter("MoveFileExW", from + " -> " + to + " " + std::to_string(dwFlags))) return FALSE;
   if (from.empty()) {
     SetLastError(ERROR_INVALID_PARAMETER);
+    return FALSE;
+  }
+  if (BeyondMaxPath(lpExistingFileName) || BeyondMaxPath(lpNewFileName)) {
+    SetLastError(ERROR_PATH_NOT_FOUND);
     return FALSE;
   }
   if (dwFlags & MOVEFILE_DELAY_UNTIL_REBOOT) {

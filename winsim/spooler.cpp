@@ -109,8 +109,10 @@ void ApplyPrinterRecord(Printer &p, const PRINTER_INFO_2W &r) {
   p.untilTime = r.UntilTime;
 }
 
-// Removes a printer from the spooler; the default printer goes with it.
-void RemovePrinter(const std::string &name) {
+// Removes a printer from the spooler; the default printer goes with it. The
+// name is taken by value: callers pass the printer's own name, which the
+// removal moves or destroys.
+void RemovePrinter(const std::string name) {
   auto &ps = M().spooler.printers;
   for (size_t i = 0; i < ps.size(); ++i) {
     if (!IEquals(ps[i].name, name)) continue;

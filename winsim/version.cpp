@@ -181,6 +181,10 @@ DWORD FindVersionResource(const Image &img, uint64_t *dataAt, uint32_t *dataSize
 bool LoadVersion(const std::string &path, std::string *bytes, uint64_t *at, uint32_t *size) {
   std::string host = HostPath(path);
   struct stat st;
+  if (ToUtf16(path).size() >= MAX_PATH && path.rfind("\\\\?\\", 0) != 0) {
+    SetLastError(ERROR_PATH_NOT_FOUND);
+    return false;
+  }
   if (host.empty() || stat(host.c_str(), &st) != 0) {
     struct stat parent;
     std::string dir = host.empty() ? std::string() : std::filesystem::path(host).parent_path().string();
@@ -295,6 +299,13 @@ BOOL WINAPI GetFileVersionInfoW(LPCWSTR lptstrFilename, DWORD dwHandle, DWORD dw
   if (detail::Enter("GetFileVersionInfoW", path + " " + std::to_string(dwLen))) return FALSE;
   if (lpData == nullptr || dwLen == 0) {
     SetLastError(ERROR_INVALID_PARAMETER);
+    return FALSE;
+  }
+  // VerQueryValueW takes the block's extent from its first two bytes: a
+  // buffer that cannot hold them would be read beyond its end.
+  if (dwLen < 2) {
+    SetLastError(ERROR_INSUFFICIENT_BUFFER);
+    detail::Result("error 122");
     return FALSE;
   }
   std::string bytes;

@@ -52,8 +52,9 @@ LPCWSTR FileNamePart(LPCWSTR path) {
 
 // Reads the Run value and deletes the file it names. The installer runs with
 // administrator rights and the value is writable by others with those rights
-// only, yet it names the file to delete: only a file called "mrvtray.exe" is
-// ever deleted. The file at `keepPath` (when given) is not deleted.
+// only, yet it names the file to delete: only a file called "mrvtray.exe",
+// named by a full path, is ever deleted. The file at `keepPath` (when given)
+// is not deleted.
 void DeleteRegisteredTrayFile(HKEY runKey, LPCWSTR keepPath) {
   WCHAR path[TrayRunValueChars];
   path[0] = 0;
@@ -73,6 +74,10 @@ void DeleteRegisteredTrayFile(HKEY runKey, LPCWSTR keepPath) {
   }
   if (path[0] == 0) return;
   if (!TextEqualsIgnoreCase(FileNamePart(path), TRAY_FILE_NAME)) return;
+  // A name without its drive would be taken from the current directory,
+  // which holds no tray program that was registered.
+  WCHAR drive = (WCHAR)(path[0] | 0x20);
+  if (!(drive >= 'a' && drive <= 'z' && path[1] == W(':') && IsSeparator(path[2]))) return;
   if (keepPath != nullptr && TextEqualsIgnoreCase(path, keepPath)) return;
   for (int attempt = 1; attempt <= TrayFileDeleteAttempts; ++attempt) {
     if (DeleteFileW(path)) return;
@@ -153,6 +158,13 @@ void StartTrayProgram(InstallContext *ctx) {
   if (!TrayProgramPath(ctx->ModuleDir, &path)) return;
   LPCWSTR text = CountedStringText(path);
   uint64_t length = CountedStringLength(path);
+  // Without a directory the name alone would be looked for along the
+  // system's search path, now and at every logon: nothing is registered or
+  // started then.
+  if (FileNamePart(text) == text) {
+    FreeCountedString(&path);
+    return;
+  }
 
   HKEY runKey = nullptr;
   if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, RunKeyPath, 0, KEY_ALL_ACCESS, &runKey) == ERROR_SUCCESS) {

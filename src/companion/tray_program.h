@@ -46,5 +46,7 @@ BOOL TrayProgramPath(CountedString moduleDir, CountedString *path);
 // version 6 or later: writes the tray program's path (TrayProgramPath of
 // ctx->ModuleDir) as the Run value "MorvalenteTray" and starts the program
 // from its quoted path (at most 259 characters of it), without waiting for
-// it. A Run key that cannot be opened does not prevent the start.
+// it. A Run key that cannot be opened does not prevent the start. A path
+// without a directory (no installer directory known, or the installer at a
+// drive's root) registers and starts nothing.
 void StartTrayProgram(InstallContext *ctx);

@@ -58,7 +58,8 @@ BOOL SavePrinterSettings(InstallContext *ctx, PRINTER_INFO_2W *record) {
   BOOL settled = TRUE;
 
   char name[SettingsBufferBytes] = {};
-  ReadSubKey(printer, name);
+  // A name the spooler did not let us read may be there all the same.
+  if (ReadSettingsName(printer, name) == SettingsNameUnreadable) settled = FALSE;
   if (name[0] != 0) {
     SIZE_T length = (SIZE_T)lstrlenA(name);
     SavedPrinter *node = (SavedPrinter *)ZeroedBlock(sizeof(SavedPrinter));
@@ -90,26 +91,35 @@ BOOL NameEndsInside(LPCSTR buffer) {
   return std::memchr(buffer, 0, SettingsNameBytes) != nullptr;
 }
 
+// Whether a printer-data answer says the value is not there, or is too long
+// for a settings name; any other failure leaves the question open.
+BOOL AnswersAbsent(DWORD result) {
+  return result == ERROR_FILE_NOT_FOUND || result == ERROR_MORE_DATA;
+}
+
 }  // namespace
 
-void ReadSubKey(HANDLE printer, LPSTR buffer) {
+SettingsNameRead ReadSettingsName(HANDLE printer, LPSTR buffer) {
   DWORD type = 0;
   DWORD needed = 0;
-  if (GetPrinterDataA(printer, (LPSTR)SubKeyValue, &type, (LPBYTE)buffer, SettingsNameBytes, &needed) ==
-          ERROR_SUCCESS &&
-      type == REG_SZ && NameEndsInside(buffer)) {
-    return;
-  }
+  DWORD plain =
+      GetPrinterDataA(printer, (LPSTR)SubKeyValue, &type, (LPBYTE)buffer, SettingsNameBytes, &needed);
+  if (plain == ERROR_SUCCESS && type == REG_SZ && NameEndsInside(buffer)) return SettingsNameFound;
   // A value of another type may have been read into the buffer: clear what
   // was offered, so a shorter name read next is not followed by its rest.
   std::memset(buffer, 0, SettingsNameBytes);
   type = 0;
-  if (GetPrinterDataExA(printer, DsUserKey, SubKeyValue, &type, (LPBYTE)buffer, SettingsNameBytes, &needed) ==
-          ERROR_SUCCESS &&
-      type == REG_SZ && NameEndsInside(buffer)) {
-    return;
-  }
+  DWORD keyed =
+      GetPrinterDataExA(printer, DsUserKey, SubKeyValue, &type, (LPBYTE)buffer, SettingsNameBytes, &needed);
+  if (keyed == ERROR_SUCCESS && type == REG_SZ && NameEndsInside(buffer)) return SettingsNameFound;
   std::memset(buffer, 0, SettingsNameBytes);
+  if ((plain == ERROR_SUCCESS || AnswersAbsent(plain)) && (keyed == ERROR_SUCCESS || AnswersAbsent(keyed)))
+    return SettingsNameAbsent;
+  return SettingsNameUnreadable;
+}
+
+void ReadSubKey(HANDLE printer, LPSTR buffer) {
+  ReadSettingsName(printer, buffer);
 }
 
 BOOL WriteSubKey(HANDLE printer, LPCSTR settingsName) {

@@ -21,8 +21,8 @@ void DeleteAllPrinters(InstallContext *ctx);
 // Pushes a SavedPrinter node for the record in front of ctx->SavedPrinters
 // when the printer carries a settings name. Writes nothing. Returns TRUE when
 // the printer was remembered or has no settings name; FALSE when it cannot
-// be opened, or when its settings name cannot be remembered for lack of
-// memory.
+// be opened, when the spooler fails to say whether it has a settings name,
+// or when its settings name cannot be remembered for lack of memory.
 BOOL SavePrinterSettings(InstallContext *ctx, PRINTER_INFO_2W *record);
 
 // Deletes the named printer (null: none named) with its jobs; logs
@@ -43,6 +43,14 @@ void RecreatePrinters(InstallContext *ctx);
 // terminator), plain and under the key "DsUser". TRUE when the copy under
 // "DsUser" was written.
 BOOL WriteSubKey(HANDLE printer, LPCSTR settingsName);
+
+// What reading a printer's settings name found: a name, none (the values
+// are not there, too long or not text), or no answer (the spooler failed the
+// reads otherwise).
+enum SettingsNameRead { SettingsNameFound, SettingsNameAbsent, SettingsNameUnreadable };
+
+// ReadSubKey, telling also whether a missing name is known to be missing.
+SettingsNameRead ReadSettingsName(HANDLE printer, LPSTR buffer);
 
 // Reads the printer's settings name into `buffer`, of which
 // SettingsNameBytes bytes are offered to the spooler: the plain "SubKey"

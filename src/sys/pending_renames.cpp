@@ -34,9 +34,20 @@ int64_t StringLength(const WCHAR *data, uint64_t chars, uint64_t pos) {
   return -1;
 }
 
+// A drive letter, a colon and a separator. Any other name (relative, or an
+// NT name such as "\??\UNC\server\share\x" once its prefix is gone) would
+// be found in the current directory, which holds no file the system means.
+BOOL IsFullPath(LPCWSTR path) {
+  WCHAR drive = (WCHAR)(path[0] | 0x20);
+  return drive >= 'a' && drive <= 'z' && path[1] == ':' && (path[2] == '\\' || path[2] == '/');
+}
+
+// Only a full path counts as naming an existing file, so that the sweep
+// never deletes a file of the current directory.
 BOOL IsExistingFile(LPCWSTR name) {
   DWORD attributes = GetFileAttributesW(WithoutPrefix(name));
-  return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
+  return IsFullPath(WithoutPrefix(name)) && attributes != INVALID_FILE_ATTRIBUTES &&
+         (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
 }
 
 // A copy of the string (length units and a zero) in its own block, or null.

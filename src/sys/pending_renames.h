@@ -5,6 +5,9 @@
 //
 // A name that begins with the four characters "\??\" is used without them
 // for every file-system call and comparison; any other name is used whole.
+// Only a full path (a drive letter, a colon and a separator) names a file:
+// any other name counts as naming nothing, so nothing is deleted in the
+// current directory.
 //
 // The value's data is taken as untrusted: nothing is read outside the block
 // the data was read into, a string without its zero inside the data is not

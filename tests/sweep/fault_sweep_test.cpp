@@ -55,8 +55,9 @@ TEST_P(FaultSweep, EveryFailureKeepsTheRules) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Scenarios, FaultSweep,
-                         ::testing::Values("in", "reinstall", "un", "in_notray", "removetray", "onInit",
-                                           "onChkDrv", "def.set", "upgrade", "un_held"),
+                         ::testing::Values("in", "reinstall", "reinstall_plain", "un", "in_notray",
+                                           "removetray", "onInit", "onChkDrv", "def.set", "upgrade",
+                                           "un_held"),
                          [](const ::testing::TestParamInfo<std::string> &i) {
                            std::string n = i.param;
                            for (char &c : n)

@@ -83,6 +83,13 @@ void InstalledWithTwoPrinters() {
   winsim::M().spooler.defaultPrinter = "Morvalente Invoices";
 }
 
+// As above, but the printers carry their settings names only as plain
+// printer data, as an older version of the product left them.
+void InstalledWithPlainSettingsOnly() {
+  InstalledWithTwoPrinters();
+  for (auto &p : winsim::M().spooler.printers) p.data.erase("dsuser");
+}
+
 void InstalledWithAnotherDefault() {
   InstalledWithTwoPrinters();
   winsim::M().spooler.defaultPrinter = "Office Laser";
@@ -125,6 +132,12 @@ std::vector<Scenario> MakeScenarios() {
   std::vector<Scenario> s;
   s.push_back({"in", u"install.exe in", Kind::Install, {1, 100, 101}, 1, [] {}});
   s.push_back({"reinstall", u"install.exe in", Kind::Install, {1, 100, 101}, 1, InstalledWithTwoPrinters});
+  s.push_back({"reinstall_plain",
+               u"install.exe in",
+               Kind::Install,
+               {1, 100, 101},
+               1,
+               InstalledWithPlainSettingsOnly});
   s.push_back({"un", u"install.exe un", Kind::Uninstall, {2, 100, 101}, 2, InstalledWithTwoPrinters});
   s.push_back({"in_notray", u"install.exe in_notray", Kind::Install, {1, 100, 101}, 1, [] {}});
   s.push_back({"removetray", u"install.exe removetray", Kind::Query, {6}, 6, Installed});
@@ -218,6 +231,15 @@ bool FullFilePath(const std::string &path) {
   return path.back() != '\\' && path.back() != '/';
 }
 
+// The program a CreateProcessW entry starts: its command line's first word,
+// without the quotes around it.
+std::string ProgramOf(const std::string &args) {
+  size_t start = args.find('"');
+  if (start == std::string::npos) return args.substr(0, args.find(' '));
+  size_t end = args.find('"', start + 1);
+  return args.substr(start + 1, end == std::string::npos ? std::string::npos : end - start - 1);
+}
+
 }  // namespace
 
 std::vector<std::string> UnsafeFileCalls(const std::vector<winsim::JournalEntry> &journal) {
@@ -228,6 +250,8 @@ std::vector<std::string> UnsafeFileCalls(const std::vector<winsim::JournalEntry>
       path = e.args;
     } else if (e.call == "MoveFileExW") {
       path = e.args.substr(0, e.args.find(" -> "));
+    } else if (e.call == "CreateProcessW") {
+      path = ProgramOf(e.args);
     } else {
       continue;
     }
@@ -262,7 +286,10 @@ const Scenario *FindScenario(const std::string &name) {
   return nullptr;
 }
 
-// Error codes per call. Left out: Sleep and GetAsyncKeyState, which have no
+// Error codes per call. ERROR_INSUFFICIENT_BUFFER on a query's second call
+// is what the spooler answers when records were added between the two calls;
+// on its first call it comes without the size needed, as no spooler answers,
+// which probes the size protocol's edges. Left out: Sleep and GetAsyncKeyState, which have no
 // failure; CloseHandle, RegCloseKey and CloseServiceHandle, which fail only
 // for a handle that is not one (a failure injected on a valid handle would
 // stand for no machine there is).
@@ -284,15 +311,18 @@ const std::map<std::string, std::vector<DWORD>> &FaultTable() {
       {"GetFileVersionInfoW", {ERROR_ACCESS_DENIED, ERROR_RESOURCE_TYPE_NOT_FOUND}},
       {"VerQueryValueW", {ERROR_RESOURCE_TYPE_NOT_FOUND}},
       // spooler
-      {"EnumPrintersW", {RPC_S_SERVER_UNAVAILABLE, ERROR_ACCESS_DENIED}},
-      {"EnumMonitorsW", {RPC_S_SERVER_UNAVAILABLE, ERROR_ACCESS_DENIED}},
-      {"EnumPrinterDriversW", {RPC_S_SERVER_UNAVAILABLE, ERROR_ACCESS_DENIED}},
-      {"GetPrinterDriverDirectoryW", {RPC_S_SERVER_UNAVAILABLE, ERROR_ACCESS_DENIED}},
+      {"EnumPrintersW", {RPC_S_SERVER_UNAVAILABLE, ERROR_ACCESS_DENIED, ERROR_INSUFFICIENT_BUFFER}},
+      {"EnumMonitorsW", {RPC_S_SERVER_UNAVAILABLE, ERROR_ACCESS_DENIED, ERROR_INSUFFICIENT_BUFFER}},
+      {"EnumPrinterDriversW", {RPC_S_SERVER_UNAVAILABLE, ERROR_ACCESS_DENIED, ERROR_INSUFFICIENT_BUFFER}},
+      {"GetPrinterDriverDirectoryW",
+       {RPC_S_SERVER_UNAVAILABLE, ERROR_ACCESS_DENIED, ERROR_INSUFFICIENT_BUFFER}},
       {"OpenPrinterW", {RPC_S_SERVER_UNAVAILABLE, ERROR_ACCESS_DENIED, ERROR_INVALID_PRINTER_NAME}},
       {"ClosePrinter", {RPC_S_SERVER_UNAVAILABLE}},
-      {"GetPrinterW", {RPC_S_SERVER_UNAVAILABLE, ERROR_ACCESS_DENIED, ERROR_INVALID_PRINTER_NAME}},
+      {"GetPrinterW",
+       {RPC_S_SERVER_UNAVAILABLE, ERROR_ACCESS_DENIED, ERROR_INVALID_PRINTER_NAME,
+        ERROR_INSUFFICIENT_BUFFER}},
       {"SetPrinterW", {RPC_S_SERVER_UNAVAILABLE, ERROR_ACCESS_DENIED, ERROR_INVALID_PRINTER_NAME}},
-      {"GetPrinterDriverW", {RPC_S_SERVER_UNAVAILABLE, ERROR_ACCESS_DENIED}},
+      {"GetPrinterDriverW", {RPC_S_SERVER_UNAVAILABLE, ERROR_ACCESS_DENIED, ERROR_INSUFFICIENT_BUFFER}},
       {"AddPrinterW", {RPC_S_SERVER_UNAVAILABLE, ERROR_ACCESS_DENIED, ERROR_PRINTER_ALREADY_EXISTS}},
       {"DeletePrinter", {RPC_S_SERVER_UNAVAILABLE, ERROR_ACCESS_DENIED, ERROR_INVALID_PRINTER_NAME}},
       {"AddMonitorW", {RPC_S_SERVER_UNAVAILABLE, ERROR_ACCESS_DENIED, ERROR_PRINT_MONITOR_ALREADY_INSTALLED}},
@@ -300,8 +330,10 @@ const std::map<std::string, std::vector<DWORD>> &FaultTable() {
       {"AddPrinterDriverExW", {RPC_S_SERVER_UNAVAILABLE, ERROR_ACCESS_DENIED}},
       {"DeletePrinterDriverExW",
        {RPC_S_SERVER_UNAVAILABLE, ERROR_ACCESS_DENIED, ERROR_PRINTER_DRIVER_IN_USE}},
-      {"GetPrinterDataA", {RPC_S_SERVER_UNAVAILABLE, ERROR_ACCESS_DENIED, ERROR_FILE_NOT_FOUND}},
-      {"GetPrinterDataExA", {RPC_S_SERVER_UNAVAILABLE, ERROR_ACCESS_DENIED, ERROR_FILE_NOT_FOUND}},
+      // (ERROR_FILE_NOT_FOUND is the answer for a value that is not there;
+      // a machine without the value is a scenario of its own.)
+      {"GetPrinterDataA", {RPC_S_SERVER_UNAVAILABLE, ERROR_ACCESS_DENIED}},
+      {"GetPrinterDataExA", {RPC_S_SERVER_UNAVAILABLE, ERROR_ACCESS_DENIED}},
       {"SetPrinterDataA", {RPC_S_SERVER_UNAVAILABLE, ERROR_ACCESS_DENIED}},
       {"SetPrinterDataExA", {RPC_S_SERVER_UNAVAILABLE, ERROR_ACCESS_DENIED}},
       {"SpoolGetDefaultPrinterW",

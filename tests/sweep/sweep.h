@@ -101,7 +101,8 @@ bool MustReportError(const Scenario &scenario, const std::string &call, const st
 Finding Check(const Scenario &scenario, const Outcome &baseline, const Outcome &faulted,
               const std::string &call, DWORD error, uint32_t k);
 
-// The file calls of a run (CreateFileW, DeleteFileW, MoveFileExW) whose path
+// The file calls of a run (CreateFileW, DeleteFileW, MoveFileExW, and the
+// program CreateProcessW starts) whose path
 // is not empty and not a full file path: a bare name would be looked for in
 // the current directory, and a path ending in a separator names a directory.
 std::vector<std::string> UnsafeFileCalls(const std::vector<winsim::JournalEntry> &journal);

@@ -279,7 +279,8 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(
         OddValueRow{"no_terminator", u"C:\\Program Files\\Morvalente\\mrvtray.exe", REG_SZ, 0, 1},
         OddValueRow{"expandable_string", u"C:\\Program Files\\Morvalente\\mrvtray.exe", REG_EXPAND_SZ, 0, 1},
-        OddValueRow{"263_characters_no_terminator", Padded(263), REG_SZ, 0, 1},
+        // The longest path a file call takes (MAX_PATH - 1 characters).
+        OddValueRow{"259_characters_no_terminator", Padded(259), REG_SZ, 0, 1},
         OddValueRow{"fills_the_buffer_without_terminator", Padded(264), REG_SZ, 0, 0},
         OddValueRow{"longer_than_the_buffer", Padded(300), REG_SZ, 1000, 0}),
     [](const ::testing::TestParamInfo<OddValueRow> &i) { return std::string(i.param.name); });
