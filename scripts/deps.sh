@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Installs the Debian packages a step needs, only those that are missing.
-# Usage: scripts/deps.sh native|windows|wine|bench|fuzz ...
+# Usage: scripts/deps.sh native|windows|wine|bench|valgrind|fuzz ...
 set -euo pipefail
 
 pkgs=()
@@ -10,6 +10,7 @@ for group in "$@"; do
     windows) pkgs+=(g++-mingw-w64-x86-64-posix mingw-w64 binutils-mingw-w64-x86-64) ;;
     wine) pkgs+=(wine64 xvfb xauth imagemagick x11-utils xdotool) ;;
     bench) pkgs+=(libbenchmark-dev valgrind) ;;
+    valgrind) pkgs+=(valgrind) ;;
     fuzz) pkgs+=(clang-14 libclang-rt-14-dev) ;;
     *) echo "deps.sh: unknown group $group" >&2; exit 2 ;;
   esac

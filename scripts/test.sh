@@ -1,6 +1,8 @@
 #!/usr/bin/env bash
 # The whole test run: native suite, the same suite under AddressSanitizer and
-# UndefinedBehaviorSanitizer, and the Windows build. Set-up included.
+# UndefinedBehaviorSanitizer, the fuzz targets' short run, the native install
+# under valgrind, the Windows build and the end-to-end suite under Wine.
+# Set-up included.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -16,6 +18,12 @@ echo "== native tests under AddressSanitizer and UndefinedBehaviorSanitizer"
 cmake --preset asan >/dev/null
 cmake --build --preset asan -j"$jobs"
 ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1 ctest --preset asan -j"$jobs"
+
+echo "== fuzz targets, short run"
+fuzz/run.sh
+
+echo "== one install and uninstall under valgrind"
+tests/sweep/valgrind.sh
 
 echo "== Windows build (MinGW-w64)"
 cmake --preset windows >/dev/null

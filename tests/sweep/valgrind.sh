@@ -8,7 +8,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/../.."
 
-command -v valgrind >/dev/null || scripts/deps.sh bench
+scripts/deps.sh native valgrind
 cmake --preset native >/dev/null
 cmake --build --preset native -j"$(nproc 2>/dev/null || echo 2)" --target mrv_install winsim-tool >/dev/null
 
