@@ -1,6 +1,8 @@
 // The machine's life: creating, saving and loading it in its directory, the
 // JSON form used by the state file and the winsim tool, change documents,
 // and the restart that carries out the pending file operations.
+#include <algorithm>
+#include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -615,29 +617,300 @@ void Reboot() {
   internal::SpoolerStarted();
 }
 
+namespace {
+
+// A change document that cannot be applied, with the reason.
+struct BadChange {
+  std::string what;
+};
+
+// Refuses keys outside `allowed`, so that a misspelt key does not pass unnoticed.
+void CheckKeys(const json &j, const std::vector<std::string> &allowed, const std::string &where) {
+  if (!j.is_object()) throw BadChange{where + ": not an object"};
+  for (auto &item : j.items())
+    if (std::find(allowed.begin(), allowed.end(), item.key()) == allowed.end())
+      throw BadChange{where + ": unknown key \"" + item.key() + "\""};
+}
+
+const json &ListOf(const json &j, const char *key) {
+  static const json empty = json::array();
+  if (!j.contains(key)) return empty;
+  if (!j[key].is_array()) throw BadChange{std::string(key) + ": not a list"};
+  return j[key];
+}
+
+void CheckHex(const json &j, const std::string &where) {
+  if (!j.contains("hex")) return;
+  std::string s = j["hex"].get<std::string>();
+  if (s.size() % 2 != 0 || s.find_first_not_of("0123456789abcdefABCDEF") != std::string::npos)
+    throw BadChange{where + ": \"hex\" wants pairs of hex digits"};
+}
+
+void CheckName(const json &j, const std::string &where) {
+  if (!j.contains("name") || !j["name"].is_string() || j["name"].get<std::string>().empty())
+    throw BadChange{where + ": a \"name\" is needed"};
+}
+
+// A registry value type given by number or by name ("REG_MULTI_SZ").
+json RegType(const json &t) {
+  if (!t.is_string()) return t;
+  static const std::pair<const char *, DWORD> names[] = {
+      {"REG_NONE", 0},   {"REG_SZ", REG_SZ},       {"REG_EXPAND_SZ", REG_EXPAND_SZ},
+      {"REG_BINARY", 3}, {"REG_DWORD", REG_DWORD}, {"REG_MULTI_SZ", REG_MULTI_SZ},
+      {"REG_QWORD", 11}};
+  for (auto &n : names)
+    if (t.get<std::string>() == n.first) return n.second;
+  throw BadChange{"registry: unknown type \"" + t.get<std::string>() + "\""};
+}
+
+const std::vector<std::string> kPrinterKeys = {
+    "name",    "port",       "driver",   "comment",        "location", "attributes", "connection",
+    "subKey",  "data",       "default",  "printProcessor", "datatype", "share",      "server",
+    "sepFile", "parameters", "priority", "status",         "jobs"};
+
+// Checks a whole change document before anything of it is applied.
+void CheckChange(const json &j) {
+  CheckKeys(j,
+            {"set",
+             "addPrinters",
+             "changePrinters",
+             "removePrinters",
+             "defaultPrinter",
+             "addMonitors",
+             "removeMonitors",
+             "addDrivers",
+             "removeDrivers",
+             "registry",
+             "files",
+             "faults",
+             "clearFaults",
+             "shift",
+             "spoolerService",
+             "scmUnopenable",
+             "tray",
+             "helpWindows",
+             "windows",
+             "diskFreeBytes",
+             "os",
+             "advanceMs"},
+            "change");
+  for (const char *list : {"addPrinters", "changePrinters"})
+    for (auto &p : ListOf(j, list)) {
+      CheckKeys(p, kPrinterKeys, list);
+      CheckName(p, list);
+    }
+  for (auto &mon : ListOf(j, "addMonitors")) {
+    CheckKeys(mon, {"name", "environment", "dll", "ports", "loaded", "removed"}, "addMonitors");
+    CheckName(mon, "addMonitors");
+  }
+  for (auto &drv : ListOf(j, "addDrivers")) {
+    CheckKeys(
+        drv,
+        {"name", "environment", "version", "driverPath", "dataFile", "configFile", "helpFile",
+         "dependentFiles", "monitorName", "defaultDataType", "mfgName", "oemUrl", "hardwareId", "provider"},
+        "addDrivers");
+    CheckName(drv, "addDrivers");
+  }
+  for (auto &r : ListOf(j, "registry")) {
+    CheckKeys(r, {"key", "name", "type", "string", "strings", "dword", "hex", "delete", "deleteKey"},
+              "registry");
+    if (!r.contains("key")) throw BadChange{"registry: a \"key\" is needed"};
+    if (r.contains("type")) RegType(r["type"]);
+    CheckHex(r, "registry");
+  }
+  for (auto &f : ListOf(j, "files")) {
+    CheckKeys(f, {"path", "text", "hex", "component", "delete", "hold", "release"}, "files");
+    if (!f.contains("path")) throw BadChange{"files: a \"path\" is needed"};
+    int contents = 0;
+    for (const char *k : {"text", "hex", "component", "delete"}) contents += f.contains(k) ? 1 : 0;
+    if (contents > 1) throw BadChange{"files: one of \"text\", \"hex\", \"component\", \"delete\""};
+    if (f.contains("component")) {
+      int build = f["component"].get<int>();
+      if (build < -1 || build > 65535)
+        throw BadChange{"files: \"component\" wants a build 0 to 65535, or -1"};
+    }
+    CheckHex(f, "files");
+    if (f.contains("hold")) CheckKeys(f["hold"], {"share", "releaseAfterMs", "holder"}, "files: hold");
+  }
+  for (auto &f : ListOf(j, "faults")) {
+    CheckKeys(f, {"call", "error", "nth", "times", "always"}, "faults");
+    if (!f.contains("call")) throw BadChange{"faults: a \"call\" is needed"};
+  }
+  if (j.contains("spoolerService")) {
+    const json &s = j["spoolerService"];
+    CheckKeys(
+        s, {"state", "startDelayMs", "stopDelayMs", "neverStarts", "ignoresStop", "stopError", "unopenable"},
+        "spoolerService");
+    if (s.contains("state")) {
+      std::string st = s["state"].get<std::string>();
+      if (st != "running" && st != "stopped" && st != "start pending" && st != "stop pending")
+        throw BadChange{
+            "spoolerService: state is \"running\", \"stopped\", \"start pending\" or \"stop pending\""};
+    }
+  }
+  if (j.contains("tray")) {
+    CheckKeys(j["tray"], {"running", "path", "behaviour", "exitDelayMs"}, "tray");
+    if (j["tray"].contains("behaviour")) {
+      std::string b = j["tray"]["behaviour"].get<std::string>();
+      if (b != "exit" && b != "delay" && b != "ignore" && b != "nowindow")
+        throw BadChange{"tray: behaviour is \"exit\", \"delay\", \"ignore\" or \"nowindow\""};
+    }
+  }
+  for (auto &w : ListOf(j, "helpWindows")) CheckKeys(w, {"class", "title", "closesOnRequest"}, "helpWindows");
+  if (j.contains("os") && !j["os"].is_string())
+    CheckKeys(j["os"], {"major", "minor", "build", "platform"}, "os");
+}
+
+// The printer fields a change document may set on a new or existing printer.
+void SetPrinterFields(const json &j, Printer &p) {
+  if (j.contains("port")) p.portName = j["port"];
+  if (j.contains("driver")) p.driverName = j["driver"];
+  if (j.contains("comment")) p.comment = j["comment"];
+  if (j.contains("location")) p.location = j["location"];
+  if (j.contains("attributes")) p.attributes = j["attributes"];
+  if (j.contains("connection")) p.connection = j["connection"];
+  if (j.contains("printProcessor")) p.printProcessor = j["printProcessor"];
+  if (j.contains("datatype")) p.datatype = j["datatype"];
+  if (j.contains("share")) p.shareName = j["share"];
+  if (j.contains("server")) p.serverName = j["server"];
+  if (j.contains("sepFile")) p.sepFile = j["sepFile"];
+  if (j.contains("parameters")) p.parameters = j["parameters"];
+  if (j.contains("priority")) p.priority = j["priority"];
+  if (j.contains("status")) p.status = j["status"];
+  if (j.contains("jobs")) p.cJobs = j["jobs"];
+  if (j.contains("data")) {
+    for (auto &[key, vals] : j["data"].items())
+      for (auto &v : vals) {
+        PrinterDataValue dv = DataFromJson(v);
+        dv.name = v.value("name", "");
+        p.data[Lower(key)][Lower(dv.name)] = dv;
+      }
+  }
+  // The settings name, plain and under "DsUser"; null removes both.
+  if (j.contains("subKey")) {
+    if (j["subKey"].is_null()) {
+      p.data[""].erase("subkey");
+      p.data["dsuser"].erase("subkey");
+      if (p.data[""].empty()) p.data.erase("");
+      if (p.data["dsuser"].empty()) p.data.erase("dsuser");
+    } else {
+      std::string s = j["subKey"].get<std::string>();
+      PrinterDataValue v;
+      v.name = "SubKey";
+      v.type = REG_SZ;
+      v.data.assign(s.begin(), s.end());
+      v.data.push_back(0);
+      p.data[""]["subkey"] = v;
+      p.data["dsuser"]["subkey"] = v;
+    }
+  }
+}
+
+// The build number of a released Windows version, or `otherwise`.
+DWORD KnownOsBuild(unsigned major, unsigned minor, DWORD otherwise) {
+  static const struct {
+    unsigned major, minor;
+    DWORD build;
+  } known[] = {{5, 1, 2600}, {5, 2, 3790}, {6, 0, 6002},  {6, 1, 7601},
+               {6, 2, 9200}, {6, 3, 9600}, {10, 0, 19045}};
+  for (auto &k : known)
+    if (k.major == major && k.minor == minor) return k.build;
+  return otherwise;
+}
+
+Printer *FindPrinterNamed(Machine &m, const std::string &name) {
+  for (auto &p : m.spooler.printers)
+    if (IEquals(p.name, name)) return &p;
+  return nullptr;
+}
+
+void SetDefaultMark(const json &j, Machine &m, const std::string &name) {
+  if (!j.contains("default")) return;
+  if (j["default"].get<bool>())
+    m.spooler.defaultPrinter = name;
+  else if (IEquals(m.spooler.defaultPrinter, name))
+    m.spooler.defaultPrinter.clear();
+}
+
+}  // namespace
+
 bool ApplyJson(const std::string &text, std::string *error) {
   json j = json::parse(text, nullptr, false);
   if (j.is_discarded() || !j.is_object()) {
     if (error) *error = "not a JSON object";
     return false;
   }
+  Machine &m = M();
+  Machine saved = m;  // a document that fails changes nothing of the state
   try {
-    Machine &m = M();
+    CheckChange(j);
     if (j.contains("set")) MergeState(j["set"], m);
-    for (auto &p : j.value("addPrinters", json::array())) m.spooler.printers.push_back(PrinterFromJson(p));
+    for (auto &p : j.value("addPrinters", json::array())) {
+      if (FindPrinterNamed(m, p["name"]) != nullptr)
+        throw BadChange{"addPrinters: printer \"" + p["name"].get<std::string>() + "\" exists"};
+      m.spooler.printers.push_back(PrinterFromJson(p));
+      SetPrinterFields(p, m.spooler.printers.back());
+      SetDefaultMark(p, m, p["name"]);
+    }
+    for (auto &c : j.value("changePrinters", json::array())) {
+      Printer *p = FindPrinterNamed(m, c["name"]);
+      if (p == nullptr)
+        throw BadChange{"changePrinters: no printer \"" + c["name"].get<std::string>() + "\""};
+      SetPrinterFields(c, *p);
+      SetDefaultMark(c, m, p->name);
+    }
     for (auto &name : j.value("removePrinters", json::array())) {
       auto &ps = m.spooler.printers;
+      size_t count = ps.size();
       for (size_t i = 0; i < ps.size(); ++i)
         if (IEquals(ps[i].name, name.get<std::string>())) ps.erase(ps.begin() + static_cast<long>(i--));
+      if (ps.size() == count)
+        throw BadChange{"removePrinters: no printer \"" + name.get<std::string>() + "\""};
+      if (IEquals(m.spooler.defaultPrinter, name.get<std::string>())) m.spooler.defaultPrinter.clear();
     }
     if (j.contains("defaultPrinter")) m.spooler.defaultPrinter = j["defaultPrinter"];
-    for (auto &mon : j.value("addMonitors", json::array()))
+    size_t firstNewMonitor = m.spooler.monitors.size();
+    for (auto &mon : j.value("addMonitors", json::array())) {
+      for (auto &x : m.spooler.monitors)
+        if (IEquals(x.name, mon["name"]) && IEquals(x.environment, mon.value("environment", "Windows x64")))
+          throw BadChange{"addMonitors: monitor \"" + x.name + "\" exists"};
       m.spooler.monitors.push_back(MonitorFromJson(mon));
-    for (auto &drv : j.value("addDrivers", json::array())) m.spooler.drivers.push_back(DriverFromJson(drv));
-    for (auto &r : j.value("registry", json::array())) {
+    }
+    for (auto &drv : j.value("addDrivers", json::array())) {
+      for (auto &x : m.spooler.drivers)
+        if (IEquals(x.name, drv["name"]) && IEquals(x.environment, drv.value("environment", "Windows x64")))
+          throw BadChange{"addDrivers: driver \"" + x.name + "\" exists"};
+      m.spooler.drivers.push_back(DriverFromJson(drv));
+    }
+    for (auto &name : j.value("removeMonitors", json::array())) {
+      auto &ms = m.spooler.monitors;
+      size_t count = ms.size();
+      for (size_t i = 0; i < ms.size(); ++i)
+        if (IEquals(ms[i].name, name.get<std::string>())) ms.erase(ms.begin() + static_cast<long>(i--));
+      if (ms.size() == count)
+        throw BadChange{"removeMonitors: no monitor \"" + name.get<std::string>() + "\""};
+      firstNewMonitor = std::min(firstNewMonitor, ms.size());
+    }
+    for (auto &name : j.value("removeDrivers", json::array())) {
+      auto &ds = m.spooler.drivers;
+      size_t count = ds.size();
+      for (size_t i = 0; i < ds.size(); ++i)
+        if (IEquals(ds[i].name, name.get<std::string>())) ds.erase(ds.begin() + static_cast<long>(i--));
+      if (ds.size() == count) throw BadChange{"removeDrivers: no driver \"" + name.get<std::string>() + "\""};
+    }
+    for (auto &r0 : j.value("registry", json::array())) {
+      json r = r0;
+      if (r.contains("type"))
+        r["type"] = RegType(r["type"]);
+      else if (r.contains("hex"))
+        r["type"] = 3;  // REG_BINARY
       std::string key = r.value("key", "");
       if (r.value("deleteKey", false)) {
-        m.registry.erase(Lower(key));
+        // The key goes with its subkeys.
+        std::string lower = Lower(key);
+        for (auto it = m.registry.begin(); it != m.registry.end();)
+          it = it->first == lower || it->first.rfind(lower + "\\", 0) == 0 ? m.registry.erase(it)
+                                                                           : std::next(it);
       } else if (r.contains("name") && r.value("delete", false)) {
         if (RegKey *k = FindKey(key)) k->values.erase(Lower(r["name"].get<std::string>()));
       } else if (r.contains("name")) {
@@ -649,6 +922,7 @@ bool ApplyJson(const std::string &text, std::string *error) {
     }
     for (auto &f : j.value("files", json::array())) {
       std::string path = f.value("path", "");
+      if (HostPath(path).empty()) throw BadChange{"files: \"" + path + "\" is not on drive C:"};
       if (f.value("delete", false)) {
         RemoveHostFile(path);
       } else if (f.contains("component")) {
@@ -660,14 +934,27 @@ bool ApplyJson(const std::string &text, std::string *error) {
         auto d = FromHex(f["hex"].get<std::string>());
         WriteHostFile(path, std::string(d.begin(), d.end()));
       }
+      if (f.value("release", false)) {
+        auto &hs = m.holds;
+        for (size_t i = 0; i < hs.size(); ++i)
+          if (internal::PathKey(hs[i].path) == internal::PathKey(path))
+            hs.erase(hs.begin() + static_cast<long>(i--));
+      }
       if (f.contains("hold")) {
         json h = f["hold"];
         h["path"] = path;
         m.holds.push_back(HoldFromJson(h));
       }
     }
-    for (auto &f : j.value("faults", json::array())) m.faults.push_back(FaultFromJson(f));
+    // Monitors registered now are loaded when the spooler runs and finds their DLL.
+    auto &mons = m.spooler.monitors;
+    auto added = j.value("addMonitors", json::array());
+    for (size_t i = firstNewMonitor, k = 0; i < mons.size() && k < added.size(); ++i, ++k)
+      if (!added[k].contains("loaded"))
+        mons[i].loaded = internal::SpoolerRunning() && FileExists(internal::SystemPath(mons[i].dll));
+    // Cleared first, so that a document can replace the faults.
     if (j.value("clearFaults", false)) m.faults.clear();
+    for (auto &f : j.value("faults", json::array())) m.faults.push_back(FaultFromJson(f));
     if (j.contains("shift")) m.shiftHeld = j["shift"];
     if (j.contains("spoolerService")) {
       Service *s = internal::FindService("spooler");
@@ -682,10 +969,61 @@ bool ApplyJson(const std::string &text, std::string *error) {
         }
       }
     }
-    if (j.contains("tray")) TrayFromJson(j["tray"], m.tray);
-    if (j.contains("advanceMs")) m.clockMs += j["advanceMs"].get<uint64_t>();
+    if (j.contains("scmUnopenable")) m.scmUnopenable = j["scmUnopenable"];
+    if (j.contains("tray")) {
+      const json &t = j["tray"];
+      TrayFromJson(t, m.tray);
+      if (t.contains("running")) m.tray.exitAtMs = -1;
+      // A running tray program without a path runs from one directory above the installer's.
+      if (m.tray.running && m.tray.path.empty()) {
+        std::string installerDir = Parent(m.modulePath);
+        std::string up = Parent(installerDir);
+        m.tray.path = (up.empty() ? std::string("C:") : up) + "\\mrvtray.exe";
+      }
+    }
+    if (j.contains("helpWindows")) {
+      m.helpWindows.clear();
+      for (auto &h : j["helpWindows"]) {
+        HelpWindow w;
+        w.className = h.value("class", w.className);
+        w.title = h.value("title", w.title);
+        w.closesOnRequest = h.value("closesOnRequest", true);
+        m.helpWindows.push_back(w);
+      }
+    }
+    if (j.contains("windows")) m.windows = j["windows"].get<std::vector<uint64_t>>();
+    if (j.contains("diskFreeBytes")) m.diskFreeBytes = j["diskFreeBytes"];
+    if (j.contains("os")) {
+      const json &os = j["os"];
+      if (os.is_string()) {
+        unsigned major = 0, minor = 0;
+        if (std::sscanf(os.get<std::string>().c_str(), "%u.%u", &major, &minor) != 2)
+          throw BadChange{"os: \"MAJOR.MINOR\" or {\"major\", \"minor\", \"build\"}"};
+        m.osMajor = major;
+        m.osMinor = minor;
+        m.osBuild = KnownOsBuild(major, minor, m.osBuild);
+      } else {
+        m.osMajor = os.value("major", m.osMajor);
+        m.osMinor = os.value("minor", m.osMinor);
+        m.osBuild = os.value("build", m.osBuild);
+        m.osPlatform = os.value("platform", m.osPlatform);
+      }
+    }
+    if (j.contains("advanceMs")) {
+      detail::Advance(j["advanceMs"].get<uint64_t>());
+      // Holders whose time has come let go of their files.
+      auto &hs = m.holds;
+      for (size_t i = 0; i < hs.size(); ++i)
+        if (hs[i].releaseAtMs >= 0 && static_cast<uint64_t>(hs[i].releaseAtMs) <= m.clockMs)
+          hs.erase(hs.begin() + static_cast<long>(i--));
+    }
   } catch (const json::exception &e) {
+    m = saved;
     if (error) *error = e.what();
+    return false;
+  } catch (const BadChange &e) {
+    m = saved;
+    if (error) *error = e.what;
     return false;
   }
   return true;

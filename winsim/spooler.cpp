@@ -390,8 +390,16 @@ BOOL WINAPI OpenPrinterW(LPWSTR pPrinterName, LPHANDLE phPrinter, LPPRINTER_DEFA
 }
 
 BOOL WINAPI ClosePrinter(HANDLE hPrinter) {
-  if (detail::Enter("ClosePrinter", HandleText(hPrinter))) return FALSE;
+  bool failed = detail::Enter("ClosePrinter", HandleText(hPrinter));
   auto it = g_handles.find(hPrinter);
+  if (failed) {
+    // The spooler's refusal does not keep the client's side of the handle.
+    if (it != g_handles.end()) {
+      g_handles.erase(it);
+      detail::DropHandle(hPrinter);
+    }
+    return FALSE;
+  }
   if (it == g_handles.end()) {
     Fail(ERROR_INVALID_HANDLE);
     return FALSE;

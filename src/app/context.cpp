@@ -22,10 +22,17 @@ BOOL EndsWithBackslash(LPCWSTR text) {
 }
 
 // Assigns `text` to `target`, with a backslash behind it when it is not empty
-// and does not end in one.
-void AssignDirectory(CountedString *target, LPCWSTR text) {
-  AssignCountedString(target, text);
-  if (CountedStringLength(*target) > 0 && !EndsWithBackslash(text)) AppendCountedString(target, W("\\"));
+// and does not end in one. All or nothing: when memory runs short the target
+// is left empty and the result is FALSE.
+BOOL AssignDirectory(CountedString *target, LPCWSTR text) {
+  BOOL ok = AssignCountedString(target, text);
+  if (ok && CountedStringLength(*target) > 0 && !EndsWithBackslash(text))
+    ok = AppendCountedString(target, W("\\"));
+  if (!ok) {
+    FreeCountedString(target);
+    SetLastError((DWORD)E_OUTOFMEMORY);
+  }
+  return ok;
 }
 
 void SetModuleDir(InstallContext *ctx) {
@@ -51,7 +58,8 @@ void SetSystemDir(InstallContext *ctx) {
     return;
   }
   path[length] = 0;
-  AssignDirectory(&ctx->SystemDir, path);
+  // A directory that could not be kept is as good as none: error 7 too.
+  if (!AssignDirectory(&ctx->SystemDir, path)) LogError(ctx, ErrSystemDirectory, MsgSystemDirectory);
 }
 
 }  // namespace
@@ -128,8 +136,10 @@ void SelectEnvironment(InstallContext *ctx, BOOL is64Bit) {
     } else {
       LPCWSTR directory = (LPCWSTR)buffer;
       WriteLog(ctx, W("PrinterDriverDirectory(1):%s"), directory);
-      AssignDirectory(&ctx->DriverDir, directory);
-      WriteLog(ctx, W("PrinterDriverDirectory(2):%s"), CountedStringText(ctx->DriverDir));
+      if (AssignDirectory(&ctx->DriverDir, directory))
+        WriteLog(ctx, W("PrinterDriverDirectory(2):%s"), CountedStringText(ctx->DriverDir));
+      else
+        failed = TRUE;
     }
   }
   if (failed) LogError(ctx, ErrDriverDirectory, MsgDriverDirectory);
@@ -218,4 +228,3 @@ void MarkDefaultPrinter(InstallContext *ctx) {
     }
   }
 }
-

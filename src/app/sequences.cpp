@@ -35,8 +35,10 @@ void StopTrayForRun(InstallContext *ctx) {
 }
 
 // An uninstall whose monitor file stayed locked handed it to the system for
-// deletion at restart. The install has placed (or kept) that file again:
-// the restart must not delete it.
+// deletion at restart. The install keeps that file (a compatible build) or
+// places it again: neither the pending-deletion sweep of this run nor the
+// restart may delete it. Called before the sweep: a kept file that the sweep
+// deleted would leave AddMonitor nothing to register.
 void KeepPlacedMonitorFile(InstallContext *ctx) {
   CountedString path = nullptr;
   if (CountedStringLength(ctx->SystemDir) == 0) return;
@@ -106,10 +108,10 @@ void ReInstall(InstallContext *ctx) {
     FinishSpoolerRestart(&restart);
   }
 
+  KeepPlacedMonitorFile(ctx);
   SweepSystemPendingDeletes();
 
   if (ctx->InstallMonitor) AddMonitor(ctx);
-  KeepPlacedMonitorFile(ctx);
   AddPrinterDriver(ctx);
   RecreatePrinters(ctx);
   StartTrayProgram(ctx);

@@ -66,6 +66,13 @@ void DeletePrinterDriver(InstallContext *ctx, const DriverList *drivers) {
   }
 
   LONG index = FindProductDriver(drivers);
+  DriverList again = {nullptr, 6, 0};
+  if (index < 0 && drivers->Count == 0) {
+    // An empty list may be an enumeration that failed (no memory, the
+    // spooler busy): the driver would stay behind unnoticed. Look once more.
+    again = ListDrivers(ctx->Environment);
+    index = FindProductDriver(&again);
+  }
   if (index < 0) {
     WriteLog(ctx, W("No Morvalente driver was found"));
   } else {
@@ -87,5 +94,6 @@ void DeletePrinterDriver(InstallContext *ctx, const DriverList *drivers) {
         LogError(ctx, ErrRemoveDriver, MsgRemoveDriver);
     }
   }
+  if (again.Entries != nullptr) GlobalFree(again.Entries);
   ctx->IndentLevel -= 1;
 }

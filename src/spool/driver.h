@@ -20,5 +20,6 @@ void AddPrinterDriver(InstallContext *ctx);
 // Lists `drivers` (taken at the start of the uninstall) in the log, and
 // removes the product's driver with its files when it is there, once more
 // after a spooler restart when the spooler refuses; error 14 when it refuses
-// again.
+// again. When `drivers` holds no record at all, the drivers are listed once
+// more (the first enumeration may have failed) and that list is searched.
 void DeletePrinterDriver(InstallContext *ctx, const DriverList *drivers);

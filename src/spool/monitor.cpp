@@ -29,6 +29,15 @@ int64_t Find(LPCWSTR text, LPCWSTR what, uint64_t whatChars) {
   return -1;
 }
 
+// A file name without any directory part: not empty, and without a
+// backslash, forward slash or colon.
+BOOL IsBareFileName(LPCWSTR name) {
+  if (name == nullptr || name[0] == 0) return FALSE;
+  for (LPCWSTR p = name; *p != 0; ++p)
+    if (*p == '\\' || *p == '/' || *p == ':') return FALSE;
+  return TRUE;
+}
+
 // Applies the record to its printer with SetPrinterW and logs the outcome.
 void UpdatePrinter(InstallContext *ctx, PRINTER_INFO_2W *record, PRINTER_DEFAULTSW *defaults) {
   HANDLE printer = nullptr;
@@ -103,6 +112,7 @@ void DeleteMonitor(InstallContext *ctx, const MonitorList *monitors) {
   CountedString path = nullptr;
   LONG index = -1;
   LPCWSTR dll = nullptr;
+  BOOL named = FALSE;
 
   WriteLog(ctx, W(">DeleteMonitor"));
   ctx->IndentLevel += 1;
@@ -119,7 +129,11 @@ void DeleteMonitor(InstallContext *ctx, const MonitorList *monitors) {
     WriteLog(ctx, W("Port monitor is found. Index=%d"), static_cast<int>(index + 1));
   const BOOL found = index >= 0;
 
-  AssignCountedString(&path, CountedStringText(ctx->SystemDir));
+  // The file is only ever named by its full path in the system directory:
+  // without the directory, or with a path cut short for lack of memory, it
+  // would name a file of the current directory or the directory itself.
+  named = CountedStringLength(ctx->SystemDir) > 0 &&
+          AssignCountedString(&path, CountedStringText(ctx->SystemDir));
   if (!found) {
     WriteLog(ctx, W("Computing monitor filename"));
     dll = ctx->MonitorFile;
@@ -127,10 +141,12 @@ void DeleteMonitor(InstallContext *ctx, const MonitorList *monitors) {
     WriteLog(ctx, W("Trying to get monitor filename from MONITOR_INFO_2"));
     dll = reinterpret_cast<const MONITOR_INFO_2W *>(monitors->Entries)[index].pDLLName;
     // A record without a DLL name would leave the path at the system
-    // directory itself; the monitor's own file name stands in for it.
-    if (dll == nullptr || dll[0] == 0) dll = ctx->MonitorFile;
+    // directory itself, and one with a directory in it would lead out of it;
+    // the monitor's own file name stands in for either.
+    if (!IsBareFileName(dll)) dll = ctx->MonitorFile;
   }
-  if (dll != nullptr && dll[0] != 0) AppendCountedString(&path, dll);
+  if (dll == nullptr || dll[0] == 0 || !AppendCountedString(&path, dll)) named = FALSE;
+  if (!named) FreeCountedString(&path);
   WriteLog(ctx, W("Auto calculated monitor file name: %s"), CountedStringText(path));
 
   if (!ctx->VerifyMonitorVersion) {
@@ -173,7 +189,13 @@ void DeleteMonitor(InstallContext *ctx, const MonitorList *monitors) {
     }
   }
 
-  if (CountedStringLength(path) > 0) DeleteOrRemember(ctx, CountedStringText(path));
+  if (named) {
+    DeleteOrRemember(ctx, CountedStringText(path));
+  } else if (CountedStringLength(ctx->SystemDir) > 0) {
+    // The monitor is gone but its file could not be named: it stays.
+    SetLastError((DWORD)E_OUTOFMEMORY);
+    LogError(ctx, ErrRemoveMonitor, MsgRemoveMonitor);
+  }
   WriteLog(ctx, W("Monitor was removed :)"));
 
 done:

@@ -21,7 +21,10 @@ const DWORD AddMonitorRetryPauseMs = 50;
 // InstallMonitor or CopyMonitor), otherwise removes the monitor in up to
 // three tries (parking printers on "file:" after the first refusal, restarting
 // the spooler before the third) and deletes or remembers its file. Error 12
-// when the third try fails.
+// when the third try fails. The file is only ever the system directory's: a
+// record's DLL name with a directory part counts as none, and without the
+// system directory (or memory to name the file) nothing is deleted (error 12
+// when the monitor was removed all the same, but its file stays).
 void DeleteMonitor(InstallContext *ctx, const MonitorList *monitors);
 
 // Moves every printer of ctx->Printers whose port names "Morvalente:" to

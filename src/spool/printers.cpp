@@ -41,15 +41,21 @@ void DeleteAllPrinters(InstallContext *ctx) {
   for (DWORD i = 0; ctx->Printers.Entries != nullptr && i < ctx->Printers.Count; ++i) {
     PRINTER_INFO_2W *record = &ctx->Printers.Entries[i];
     if (record->pDriverName == nullptr || !TextEquals(record->pDriverName, PRODUCT_DRIVER_NAME)) continue;
-    SavePrinterSettings(ctx, record);
+    if (!SavePrinterSettings(ctx, record)) {
+      // Deleting it would lose a printer the install could not bring back.
+      WriteLog(ctx, W("Printer %s is kept: its settings could not be read"),
+               NameOrStar(record->pPrinterName));
+      continue;
+    }
     DeletePrinter(ctx, record->pPrinterName);
   }
   ctx->IndentLevel -= 1;
 }
 
-void SavePrinterSettings(InstallContext *ctx, PRINTER_INFO_2W *record) {
+BOOL SavePrinterSettings(InstallContext *ctx, PRINTER_INFO_2W *record) {
   HANDLE printer = nullptr;
-  if (!OpenPrinterW(record->pPrinterName, &printer, nullptr) || printer == nullptr) return;
+  if (!OpenPrinterW(record->pPrinterName, &printer, nullptr) || printer == nullptr) return FALSE;
+  BOOL settled = TRUE;
 
   char name[SettingsBufferBytes] = {};
   ReadSubKey(printer, name);
@@ -64,20 +70,34 @@ void SavePrinterSettings(InstallContext *ctx, PRINTER_INFO_2W *record) {
       node->Next = ctx->SavedPrinters;
       ctx->SavedPrinters = node;
     } else {
-      // Without memory the printer is not remembered; it is deleted all the same.
+      // Without memory the printer cannot be remembered.
       if (copy != nullptr) GlobalFree(copy);
       if (node != nullptr) GlobalFree(node);
+      settled = FALSE;
     }
   }
   ClosePrinter(printer);
+  return settled;
 }
+
+namespace {
+
+// Whether the bytes offered hold the name's end: a value that fills all 64
+// of them without a zero is a name of 64 characters or more, too long, as
+// one that does not fit. (A shorter value without its zero ends in the
+// zeros the caller's buffer holds behind it.)
+BOOL NameEndsInside(LPCSTR buffer) {
+  return std::memchr(buffer, 0, SettingsNameBytes) != nullptr;
+}
+
+}  // namespace
 
 void ReadSubKey(HANDLE printer, LPSTR buffer) {
   DWORD type = 0;
   DWORD needed = 0;
   if (GetPrinterDataA(printer, (LPSTR)SubKeyValue, &type, (LPBYTE)buffer, SettingsNameBytes, &needed) ==
           ERROR_SUCCESS &&
-      type == REG_SZ) {
+      type == REG_SZ && NameEndsInside(buffer)) {
     return;
   }
   // A value of another type may have been read into the buffer: clear what
@@ -86,10 +106,10 @@ void ReadSubKey(HANDLE printer, LPSTR buffer) {
   type = 0;
   if (GetPrinterDataExA(printer, DsUserKey, SubKeyValue, &type, (LPBYTE)buffer, SettingsNameBytes, &needed) ==
           ERROR_SUCCESS &&
-      type == REG_SZ) {
+      type == REG_SZ && NameEndsInside(buffer)) {
     return;
   }
-  buffer[0] = 0;
+  std::memset(buffer, 0, SettingsNameBytes);
 }
 
 BOOL WriteSubKey(HANDLE printer, LPCSTR settingsName) {

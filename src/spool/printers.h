@@ -12,14 +12,18 @@ const DWORD SettingsNameBytes = 64;
 
 // Remembers and deletes every printer of the context's Printers whose driver
 // is "Morvalente printer". Logs ">DeleteAllPrinters" and the lines of
-// DeletePrinter.
+// DeletePrinter. A printer whose settings could not be read or remembered
+// is kept (the line "Printer %s is kept: its settings could not be read"):
+// the install could not bring it back; the driver it still uses then cannot
+// be removed, which the run reports.
 void DeleteAllPrinters(InstallContext *ctx);
 
 // Pushes a SavedPrinter node for the record in front of ctx->SavedPrinters
-// when the printer carries a settings name. Writes nothing; a printer that
-// cannot be opened, has no settings name or cannot be remembered for lack of
-// memory is simply not remembered.
-void SavePrinterSettings(InstallContext *ctx, PRINTER_INFO_2W *record);
+// when the printer carries a settings name. Writes nothing. Returns TRUE when
+// the printer was remembered or has no settings name; FALSE when it cannot
+// be opened, or when its settings name cannot be remembered for lack of
+// memory.
+BOOL SavePrinterSettings(InstallContext *ctx, PRINTER_INFO_2W *record);
 
 // Deletes the named printer (null: none named) with its jobs; logs
 // ">DeletePrinter(%s)" and "OK", or error 16 or 17.
@@ -42,8 +46,9 @@ BOOL WriteSubKey(HANDLE printer, LPCSTR settingsName);
 
 // Reads the printer's settings name into `buffer`, of which
 // SettingsNameBytes bytes are offered to the spooler: the plain "SubKey"
-// when it is a REG_SZ that fits, else the one under "DsUser", else the empty
-// text. The caller's buffer must be zero-filled and hold at least one byte
+// when it is a REG_SZ that fits with its end (a value of 64 bytes without a
+// zero is a name of 64 characters: too long), else the one under "DsUser",
+// else the empty text. The caller's buffer must be zero-filled and hold at least one byte
 // more than is offered, so that a value stored without its terminator still
 // ends in a zero.
 void ReadSubKey(HANDLE printer, LPSTR buffer);

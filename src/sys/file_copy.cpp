@@ -74,6 +74,20 @@ HRESULT CopyFile(InstallContext *ctx, LPCWSTR destDir, LPCWSTR fileName, LPWSTR 
   }
   if (destPath != nullptr) lstrcpyW(destPath, targetPath);
 
+  // Without its directory a name would be looked up in the current
+  // directory: a source there is not the installer's file, and a
+  // destination there is not where the file belongs.
+  if (CountedStringLength(ctx->ModuleDir) == 0) {
+    SetLastError(ERROR_FILE_NOT_FOUND);
+    if (report) LogError(ctx, ErrOpenSource, MsgOpenSource, fileName);
+    goto done;
+  }
+  if (destDir == nullptr || destDir[0] == 0) {
+    SetLastError(ERROR_PATH_NOT_FOUND);
+    if (report) LogError(ctx, ErrOpenDestination, MsgOpenDestination, targetPath);
+    goto done;
+  }
+
   source = CreateFileW(sourcePath, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
   if (source == INVALID_HANDLE_VALUE) {
     if (report) LogError(ctx, ErrOpenSource, MsgOpenSource, fileName);

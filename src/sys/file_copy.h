@@ -18,6 +18,10 @@ const DWORD CopyDestinationLimit = MAX_PATH - 1;
 // writes no error line and leaves ErrorCount alone, so that the caller can
 // try again and report the second attempt.
 //
+// An empty ModuleDir or destination directory opens nothing (error 10 or 9
+// when reporting): a bare file name would be taken from, or written to, the
+// current directory.
+//
 // Writes ">CopyFile %s to %s [%d])", its own lines one level deeper, and
 // "Copy Succeeded :)" or "Copy Failed :(". Returns S_OK only when the whole
 // source reached the destination; E_FAIL when the source or the destination

@@ -146,5 +146,6 @@ else
   echo "SKIP - installer steps: install.exe is not built yet ($INSTALL_EXE)"
 fi
 
+[ -x "${MRV_NATIVE_BUILD:-$BUILD/../native}/install" ] && { bash "$HERE/differential.sh" "$BUILD" "${MRV_NATIVE_BUILD:-$BUILD/../native}" || bad "differential test (winsim against Wine)" "see the lines above"; }
 echo "$PASS passed, $FAIL failed"
 [ "$FAIL" -eq 0 ]

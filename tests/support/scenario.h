@@ -3,6 +3,7 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 #include "support/fixture.h"
 
@@ -26,5 +27,34 @@ RunResult RunCommand(const std::u16string &commandLine, bool holdShift = true);
 // Returns an empty string when they match, else a description of the first
 // difference.
 std::string CompareWithExpected(const std::string &name, const std::string &actual);
+
+// The waits of the last run, in order, as "Sleep MS" and
+// "WaitForSingleObject KIND MS -> RESULT", from the process's journal. Next to
+// RunResult::waitedMs it says where the waiting time went.
+std::vector<std::string> Waits();
+
+// The journal entries of the last run for one call, as "ARGS -> RESULT".
+std::vector<std::string> Calls(const std::string &call);
+
+// What the machine holds that an install or uninstall touches, one item per
+// line, for comparison with a literal: the printers (port, driver, comment,
+// location, printer data) and the default printer; the port monitors; the
+// drivers with their files; every file of drive C: with its build number;
+// the Run value; the tray program; the pending file operations; the
+// product's per-user settings keys; files held open by other processes.
+std::string MachineSummary();
+
+// Machine preparation, as the spooler and the product would have left it.
+// A printer of the model, appended in enumeration order.
+winsim::Printer &PutPrinter(const std::string &name, const std::string &driver, const std::string &port);
+// A printer-data value of type REG_SZ (ANSI bytes with their zero) under
+// `key` ("" for the plain printer data, "DsUser" for the keyed copy).
+void PutPrinterString(winsim::Printer &p, const std::string &key, const std::string &value,
+                      const std::string &text);
+// A driver of another maker, with its one file in the version directory.
+void PutOtherDriver(const std::string &name, const std::string &file);
+// Replaces the monitor file in the system directory by one of build `build`
+// (-1: without a version resource).
+void PutMonitorFileBuild(int build);
 
 }  // namespace mrvtest

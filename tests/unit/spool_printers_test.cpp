@@ -344,15 +344,30 @@ TEST_F(PrintersTest, DeleteAllPrintersRemembersAndDeletesOnlyTheProducts) {
   EXPECT_EQ(ctx_.SavedPrinters->Next->Next, nullptr);
 }
 
-TEST_F(PrintersTest, PrinterThatCannotBeRememberedForLackOfMemoryIsStillDeleted) {
-  InstallProduct();
-  SetData(AddPrinter("A"), "", "SubKey", REG_SZ, std::string("set-a\0", 6));
-  LoadPrinterList(&ctx_.Printers);
-  winsim::AddFault("GlobalAlloc", ERROR_NOT_ENOUGH_MEMORY, NextCall("GlobalAlloc", 2));  // the name's copy
-  DeleteAllPrinters(&ctx_);
-  EXPECT_EQ(ctx_.SavedPrinters, nullptr);
-  EXPECT_EQ(FindPrinter("A"), nullptr);
-  EXPECT_EQ(ctx_.ErrorCount, 0);
+TEST_F(PrintersTest, PrinterThatCannotBeRememberedIsKept) {
+  const struct {
+    const char *name;
+    const char *call;
+    uint32_t later;  // which of the next calls fails
+    DWORD error;
+  } rows[] = {
+      {"no memory for the name's copy", "GlobalAlloc", 2, ERROR_NOT_ENOUGH_MEMORY},
+      {"the printer cannot be opened", "OpenPrinterW", 1, RPC_S_SERVER_UNAVAILABLE},
+  };
+  for (const auto &row : rows) {
+    SCOPED_TRACE(row.name);
+    TearDown();
+    SetUp();
+    InstallProduct();
+    SetData(AddPrinter("A"), "", "SubKey", REG_SZ, std::string("set-a\0", 6));
+    LoadPrinterList(&ctx_.Printers);
+    winsim::AddFault(row.call, row.error, NextCall(row.call, row.later));
+    DeleteAllPrinters(&ctx_);
+    EXPECT_EQ(ctx_.SavedPrinters, nullptr);
+    EXPECT_NE(FindPrinter("A"), nullptr) << "a printer the install could not bring back stays";
+    EXPECT_EQ(Log(), ">DeleteAllPrinters\r\n  Printer A is kept: its settings could not be read\r\n");
+    EXPECT_EQ(ctx_.ErrorCount, 0);
+  }
 }
 
 // A machine with the product and two remembered printers: A (listed first)
