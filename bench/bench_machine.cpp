@@ -30,9 +30,13 @@ winsim::PrinterDataValue SzValue(const std::string &name, const std::string &tex
 
 }  // namespace
 
-bool PrepareInstalledMachine(const std::string &dir) {
+bool InstallProduct(const std::string &dir) {
   winsim::NewMachine(dir);
-  if (Run(u"install.exe in") != 1) return false;
+  return Run(u"install.exe in") == 1;
+}
+
+bool PrepareInstalledMachine(const std::string &dir) {
+  if (!InstallProduct(dir)) return false;
   auto &printers = winsim::M().spooler.printers;
   for (size_t i = 0; i < printers.size(); ++i)
     if (printers[i].name == "Morvalente") printers.erase(printers.begin() + static_cast<long>(i--));

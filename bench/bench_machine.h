@@ -12,9 +12,13 @@ namespace mrvbench {
 // The driver and port the other printers use.
 extern const char kOtherDriver[];
 
-// A fresh machine in `dir` on which "install.exe in" has run once (monitor,
-// driver and tray program installed), with the printer that run created
-// removed again. Returns false when that run did not end with exit code 1.
+// A fresh machine in `dir` on which "install.exe in" has run once: monitor,
+// driver, the printer "Morvalente" and the tray program installed. Returns
+// false when that run did not end with exit code 1.
+bool InstallProduct(const std::string &dir);
+
+// InstallProduct, then the printer "Morvalente" removed again and another
+// driver (kOtherDriver) added for the other printers.
 bool PrepareInstalledMachine(const std::string &dir);
 
 // Adds `printers` printers to the current machine: every tenth one is the
