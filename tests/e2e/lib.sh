@@ -101,7 +101,10 @@ new_prefix() {
   mkdir -p "$WINEPREFIX"
   w 240 wineboot -u >"$ART/wineboot-$(basename "$1").txt" 2>&1
   local rc=$?
-  w 60 "$WINESERVER" -w >/dev/null 2>&1
+  # The X server has no window manager: Wine draws the windows' title bars
+  # itself, so that the dialog's screenshot shows its title.
+  w 60 reg add 'HKCU\Software\Wine\X11 Driver' /v Decorated /t REG_SZ /d N /f >/dev/null 2>&1
+  timeout 60 "$WINESERVER" -w >/dev/null 2>&1
   [ $rc -eq 0 ] && [ -d "$WINEPREFIX/drive_c/windows/system32" ]
 }
 
