@@ -98,8 +98,17 @@ std::string Lower(const std::string &s) {
   return out;
 }
 
+// Compared in place: the spooler's name lookups call this for every printer
+// of the machine, so it must not allocate.
 bool IEquals(const std::string &a, const std::string &b) {
-  return Lower(a) == Lower(b);
+  if (a.size() != b.size()) return false;
+  for (size_t i = 0; i < a.size(); ++i) {
+    char x = a[i], y = b[i];
+    if (x >= 'A' && x <= 'Z') x = static_cast<char>(x - 'A' + 'a');
+    if (y >= 'A' && y <= 'Z') y = static_cast<char>(y - 'A' + 'a');
+    if (x != y) return false;
+  }
+  return true;
 }
 
 // ---------------------------------------------------------------------------
@@ -299,11 +308,20 @@ LPVOID WINAPI HeapAlloc(HANDLE hHeap, DWORD dwFlags, SIZE_T dwBytes) {
 
 LPVOID WINAPI HeapReAlloc(HANDLE hHeap, DWORD dwFlags, LPVOID lpMem, SIZE_T dwBytes) {
   if (detail::Enter("HeapReAlloc", std::to_string(dwBytes))) return nullptr;
-  if (hHeap != kProcessHeap || lpMem == nullptr || P().blocks.count(lpMem) == 0) return nullptr;
+  if (hHeap != kProcessHeap || lpMem == nullptr) return nullptr;
+  Process &pr = P();
+  // The old block's entries are found before realloc: its address is not
+  // to be used once realloc has run.
+  auto block = pr.blocks.find(lpMem);
+  if (block == pr.blocks.end()) return nullptr;
+  auto counted = pr.blockBytes.find(lpMem);
   void *p = std::realloc(lpMem, dwBytes ? dwBytes : 1);
   if (p == nullptr) return nullptr;  // the old block stays valid and tracked
-  P().blocks.erase(lpMem);
-  detail::CountBytes(lpMem, 0);
+  pr.blocks.erase(block);
+  if (counted != pr.blockBytes.end()) {
+    pr.liveBytes -= counted->second;
+    pr.blockBytes.erase(counted);
+  }
   detail::TrackBlock(p, kHeap);
   detail::CountBytes(p, dwBytes ? dwBytes : 1);
   (void)dwFlags;
