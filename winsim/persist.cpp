@@ -161,44 +161,58 @@ json PrinterToJson(const Printer &p) {
   return j;
 }
 
-Printer PrinterFromJson(const json &j) {
-  Printer p;
-  p.name = j.value("name", "");
-  p.portName = j.value("port", "");
-  p.driverName = j.value("driver", "");
-  p.comment = j.value("comment", "");
-  p.location = j.value("location", "");
-  p.printProcessor = j.value("printProcessor", "WinPrint");
-  p.datatype = j.value("datatype", "RAW");
-  p.shareName = j.value("share", "");
-  p.serverName = j.value("server", "");
-  p.sepFile = j.value("sepFile", "");
-  p.parameters = j.value("parameters", "");
-  p.attributes = j.value("attributes", static_cast<DWORD>(PRINTER_ATTRIBUTE_LOCAL));
-  p.priority = j.value("priority", 1u);
-  p.status = j.value("status", 0u);
-  p.cJobs = j.value("jobs", 0u);
-  p.connection = j.value("connection", false);
+// The printer fields a state file or a change document may set on a new or
+// existing printer.
+void SetPrinterFields(const json &j, Printer &p) {
+  if (j.contains("port")) p.portName = j["port"];
+  if (j.contains("driver")) p.driverName = j["driver"];
+  if (j.contains("comment")) p.comment = j["comment"];
+  if (j.contains("location")) p.location = j["location"];
+  if (j.contains("attributes")) p.attributes = j["attributes"];
+  if (j.contains("connection")) p.connection = j["connection"];
+  if (j.contains("printProcessor")) p.printProcessor = j["printProcessor"];
+  if (j.contains("datatype")) p.datatype = j["datatype"];
+  if (j.contains("share")) p.shareName = j["share"];
+  if (j.contains("server")) p.serverName = j["server"];
+  if (j.contains("sepFile")) p.sepFile = j["sepFile"];
+  if (j.contains("parameters")) p.parameters = j["parameters"];
+  if (j.contains("priority")) p.priority = j["priority"];
+  if (j.contains("status")) p.status = j["status"];
+  if (j.contains("jobs")) p.cJobs = j["jobs"];
   if (j.contains("data")) {
-    for (auto &[key, vals] : j["data"].items()) {
+    for (auto &[key, vals] : j["data"].items())
       for (auto &v : vals) {
         PrinterDataValue dv = DataFromJson(v);
         dv.name = v.value("name", "");
         p.data[Lower(key)][Lower(dv.name)] = dv;
       }
+  }
+  // The settings name, plain and under "DsUser"; null removes both.
+  if (j.contains("subKey")) {
+    if (j["subKey"].is_null()) {
+      p.data[""].erase("subkey");
+      p.data["dsuser"].erase("subkey");
+      if (p.data[""].empty()) p.data.erase("");
+      if (p.data["dsuser"].empty()) p.data.erase("dsuser");
+    } else {
+      std::string s = j["subKey"].get<std::string>();
+      PrinterDataValue v;
+      v.name = "SubKey";
+      v.type = REG_SZ;
+      v.data.assign(s.begin(), s.end());
+      v.data.push_back(0);
+      p.data[""]["subkey"] = v;
+      p.data["dsuser"]["subkey"] = v;
     }
   }
-  // Settings name shorthand: {"subKey": "x"} puts it in both places.
-  if (j.contains("subKey")) {
-    std::string s = j["subKey"].get<std::string>();
-    PrinterDataValue v;
-    v.name = "SubKey";
-    v.type = REG_SZ;
-    v.data.assign(s.begin(), s.end());
-    v.data.push_back(0);
-    p.data[""]["subkey"] = v;
-    p.data["dsuser"]["subkey"] = v;
-  }
+}
+
+// A printer of a state file or of a change document's "addPrinters": the
+// fields given, the spooler's defaults for the rest.
+Printer PrinterFromJson(const json &j) {
+  Printer p;
+  p.name = j.value("name", "");
+  SetPrinterFields(j, p);
   return p;
 }
 
@@ -761,51 +775,6 @@ void CheckChange(const json &j) {
     CheckKeys(j["os"], {"major", "minor", "build", "platform"}, "os");
 }
 
-// The printer fields a change document may set on a new or existing printer.
-void SetPrinterFields(const json &j, Printer &p) {
-  if (j.contains("port")) p.portName = j["port"];
-  if (j.contains("driver")) p.driverName = j["driver"];
-  if (j.contains("comment")) p.comment = j["comment"];
-  if (j.contains("location")) p.location = j["location"];
-  if (j.contains("attributes")) p.attributes = j["attributes"];
-  if (j.contains("connection")) p.connection = j["connection"];
-  if (j.contains("printProcessor")) p.printProcessor = j["printProcessor"];
-  if (j.contains("datatype")) p.datatype = j["datatype"];
-  if (j.contains("share")) p.shareName = j["share"];
-  if (j.contains("server")) p.serverName = j["server"];
-  if (j.contains("sepFile")) p.sepFile = j["sepFile"];
-  if (j.contains("parameters")) p.parameters = j["parameters"];
-  if (j.contains("priority")) p.priority = j["priority"];
-  if (j.contains("status")) p.status = j["status"];
-  if (j.contains("jobs")) p.cJobs = j["jobs"];
-  if (j.contains("data")) {
-    for (auto &[key, vals] : j["data"].items())
-      for (auto &v : vals) {
-        PrinterDataValue dv = DataFromJson(v);
-        dv.name = v.value("name", "");
-        p.data[Lower(key)][Lower(dv.name)] = dv;
-      }
-  }
-  // The settings name, plain and under "DsUser"; null removes both.
-  if (j.contains("subKey")) {
-    if (j["subKey"].is_null()) {
-      p.data[""].erase("subkey");
-      p.data["dsuser"].erase("subkey");
-      if (p.data[""].empty()) p.data.erase("");
-      if (p.data["dsuser"].empty()) p.data.erase("dsuser");
-    } else {
-      std::string s = j["subKey"].get<std::string>();
-      PrinterDataValue v;
-      v.name = "SubKey";
-      v.type = REG_SZ;
-      v.data.assign(s.begin(), s.end());
-      v.data.push_back(0);
-      p.data[""]["subkey"] = v;
-      p.data["dsuser"]["subkey"] = v;
-    }
-  }
-}
-
 // The build number of a released Windows version, or `otherwise`.
 DWORD KnownOsBuild(unsigned major, unsigned minor, DWORD otherwise) {
   static const struct {
@@ -849,7 +818,6 @@ bool ApplyJson(const std::string &text, std::string *error) {
       if (FindPrinterNamed(m, p["name"]) != nullptr)
         throw BadChange{"addPrinters: printer \"" + p["name"].get<std::string>() + "\" exists"};
       m.spooler.printers.push_back(PrinterFromJson(p));
-      SetPrinterFields(p, m.spooler.printers.back());
       SetDefaultMark(p, m, p["name"]);
     }
     for (auto &c : j.value("changePrinters", json::array())) {

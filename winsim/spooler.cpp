@@ -196,6 +196,20 @@ bool RefuseWhenStopped() {
   return true;
 }
 
+bool StartListing(LPCWSTR server, LPDWORD pcbNeeded, LPDWORD pcReturned) {
+  if (pcbNeeded == nullptr || pcReturned == nullptr) {
+    Fail(RPC_X_NULL_REF_POINTER);
+    return false;
+  }
+  *pcReturned = 0;
+  if (RefuseWhenStopped()) return false;
+  if (server != nullptr && server[0] != 0) {
+    Fail(ERROR_INVALID_NAME);
+    return false;
+  }
+  return true;
+}
+
 BOOL FinishPacked(const std::function<void(Packer &)> &pack, size_t count, LPBYTE buf, DWORD cbBuf,
                   LPDWORD pcbNeeded, LPDWORD pcReturned, const char *what) {
   Packer counter(nullptr, 0);
@@ -331,16 +345,7 @@ using namespace winsim;
 BOOL WINAPI EnumPrintersW(DWORD Flags, LPWSTR Name, DWORD Level, LPBYTE pPrinterEnum, DWORD cbBuf,
                           LPDWORD pcbNeeded, LPDWORD pcReturned) {
   if (detail::Enter("EnumPrintersW", std::to_string(Flags) + " level " + std::to_string(Level))) return FALSE;
-  if (pcbNeeded == nullptr || pcReturned == nullptr) {
-    Fail(RPC_X_NULL_REF_POINTER);
-    return FALSE;
-  }
-  *pcReturned = 0;
-  if (RefuseWhenStopped()) return FALSE;
-  if (Name != nullptr && Name[0] != 0) {
-    Fail(ERROR_INVALID_NAME);
-    return FALSE;
-  }
+  if (!StartListing(Name, pcbNeeded, pcReturned)) return FALSE;
   if (Level != 2) {
     Fail(ERROR_INVALID_LEVEL);
     return FALSE;

@@ -124,16 +124,7 @@ BOOL WINAPI EnumPrinterDriversW(LPWSTR pName, LPWSTR pEnvironment, DWORD Level, 
                                 DWORD cbBuf, LPDWORD pcbNeeded, LPDWORD pcReturned) {
   if (detail::Enter("EnumPrinterDriversW", Text(pEnvironment) + " level " + std::to_string(Level)))
     return FALSE;
-  if (pcbNeeded == nullptr || pcReturned == nullptr) {
-    Fail(RPC_X_NULL_REF_POINTER);
-    return FALSE;
-  }
-  *pcReturned = 0;
-  if (RefuseWhenStopped()) return FALSE;
-  if (pName != nullptr && pName[0] != 0) {
-    Fail(ERROR_INVALID_NAME);
-    return FALSE;
-  }
+  if (!StartListing(pName, pcbNeeded, pcReturned)) return FALSE;
   bool all = pEnvironment != nullptr && IEquals(Text(pEnvironment), "all");
   std::string env;
   if (!all && !ResolveEnvironment(pEnvironment, &env)) return FALSE;

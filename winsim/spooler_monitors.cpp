@@ -31,16 +31,7 @@ bool NativeEnvironment(LPCWSTR given) {
 BOOL WINAPI EnumMonitorsW(LPWSTR pName, DWORD Level, LPBYTE pMonitor, DWORD cbBuf, LPDWORD pcbNeeded,
                           LPDWORD pcReturned) {
   if (detail::Enter("EnumMonitorsW", "level " + std::to_string(Level))) return FALSE;
-  if (pcbNeeded == nullptr || pcReturned == nullptr) {
-    Fail(RPC_X_NULL_REF_POINTER);
-    return FALSE;
-  }
-  *pcReturned = 0;
-  if (RefuseWhenStopped()) return FALSE;
-  if (pName != nullptr && pName[0] != 0) {
-    Fail(ERROR_INVALID_NAME);
-    return FALSE;
-  }
+  if (!StartListing(pName, pcbNeeded, pcReturned)) return FALSE;
   if (Level != 1 && Level != 2) {
     Fail(ERROR_INVALID_LEVEL);
     return FALSE;

@@ -88,6 +88,12 @@ BOOL FinishPacked(const std::function<void(Packer &)> &pack, size_t count, LPBYT
 
 // Fails the call with RPC_S_SERVER_UNAVAILABLE when the spooler is not running.
 bool RefuseWhenStopped();
+// The checks a listing call (EnumPrintersW, EnumMonitorsW,
+// EnumPrinterDriversW) makes before its level: both counts given (else
+// RPC_X_NULL_REF_POINTER), *pcReturned set to 0, the spooler running, and
+// no server named (else ERROR_INVALID_NAME). False when the call fails there,
+// its error recorded.
+bool StartListing(LPCWSTR server, LPDWORD pcbNeeded, LPDWORD pcReturned);
 // Records a failure `error` as the last error and in the journal.
 void Fail(DWORD error);
 
