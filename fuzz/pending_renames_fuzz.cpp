@@ -10,7 +10,6 @@
 
 #include "fuzz/fuzz_machine.h"
 #include "sys/pending_renames.h"
-#include "sys/pending_withdraw.h"
 
 namespace {
 
@@ -57,20 +56,24 @@ struct Withdrawal {
   std::u16string data;  // the new data when written
 };
 
-// What withdrawing `path` must do to the value: pairs up to the list's end
-// (an empty existing name) or the data's end; deletions of the path go,
-// every other pair stays in its order; unclean data stays as it is.
+// What withdrawing `path` must do to the value: the pairs the reader takes
+// (an empty existing name included); deletions of the path go, every other
+// pair stays in its order, and whatever follows the last pair stays as it
+// stands; data with an odd byte count or a string without its zero stays
+// as it is.
 Withdrawal ExpectedWithdrawal(const std::vector<uint8_t> &bytes, const std::u16string &path) {
   Withdrawal w;
   if (path.empty() || bytes.size() < 2 || bytes.size() % 2 != 0) return w;
   std::u16string text(bytes.size() / 2, u'\0');
   std::memcpy(&text[0], bytes.data(), bytes.size());
+  size_t limit = text.size() - 1;
   std::u16string kept;
   DWORD withdrawn = 0;
   size_t pos = 0;
-  while (pos < text.size() && text[pos] != 0) {
+  while (pos < limit) {
     size_t fromEnd = text.find(u'\0', pos);
     if (fromEnd == std::u16string::npos) return w;
+    if (fromEnd + 1 >= limit) break;
     size_t toEnd = text.find(u'\0', fromEnd + 1);
     if (toEnd == std::u16string::npos) return w;
     std::u16string from = text.substr(pos, fromEnd - pos);
@@ -82,10 +85,11 @@ Withdrawal ExpectedWithdrawal(const std::vector<uint8_t> &bytes, const std::u16s
     pos = toEnd + 1;
   }
   if (withdrawn == 0) return w;
+  std::u16string rest = text.substr(pos);
   w.withdrawn = withdrawn;
   w.unchanged = false;
-  w.deleted = kept.empty();
-  w.data = kept + u'\0';
+  w.deleted = kept.empty() && rest.find_first_not_of(u'\0') == std::u16string::npos;
+  w.data = kept + (rest.empty() ? std::u16string(1, u'\0') : rest);
   return w;
 }
 

@@ -215,6 +215,17 @@ void FreePrinterList(PrinterList *list) {
   list->Count = 0;
 }
 
+BOOL IsProductPrinter(const PRINTER_INFO_2W *record) {
+  return TextEquals(record->pDriverName, PRODUCT_DRIVER_NAME);
+}
+
+PRINTER_INFO_2W *FirstProductPrinter(const PrinterList *list) {
+  for (DWORD i = 0; list->Entries != nullptr && i < list->Count; ++i) {
+    if (IsProductPrinter(&list->Entries[i])) return &list->Entries[i];
+  }
+  return nullptr;
+}
+
 void MarkDefaultPrinter(InstallContext *ctx) {
   LoadPrinterList(&ctx->Printers);
   // One unit more than the capacity passed keeps the name terminated.

@@ -73,6 +73,14 @@ void LoadPrinterList(PrinterList *list);
 // Releases the list's block and sets its count to 0.
 void FreePrinterList(PrinterList *list);
 
+// Whether the printer uses the product's driver "Morvalente printer" (the
+// name compared exactly, letter case included).
+BOOL IsProductPrinter(const PRINTER_INFO_2W *record);
+
+// The list's first printer on the product's driver, or null. The record
+// belongs to the list.
+PRINTER_INFO_2W *FirstProductPrinter(const PrinterList *list);
+
 // Loads the context's Printers and sets PRINTER_ATTRIBUTE_DEFAULT on every
 // record named like the default printer.
 void MarkDefaultPrinter(InstallContext *ctx);

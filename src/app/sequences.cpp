@@ -9,7 +9,6 @@
 #include "spool/spooler_lists.h"
 #include "sys/locked_files.h"
 #include "sys/pending_renames.h"
-#include "sys/pending_withdraw.h"
 #include "sys/spooler_restart.h"
 
 namespace {
@@ -48,6 +47,18 @@ void KeepPlacedMonitorFile(InstallContext *ctx) {
   FreeCountedString(&path);
 }
 
+// Tries the locked files once more, and when some are still locked, again
+// with the spooler stopped. Whatever remains stays in ctx->LockedFiles.
+void RetryLockedFiles(InstallContext *ctx) {
+  if (ctx->LockedFiles == nullptr) return;
+  DeleteFileTry(ctx);
+  if (ctx->LockedFiles == nullptr) return;
+  SpoolerRestart restart;
+  RestartSpooler(&restart, ctx);
+  DeleteFileTry(ctx);
+  FinishSpoolerRestart(&restart);
+}
+
 }  // namespace
 
 void UnInstall(InstallContext *ctx) {
@@ -79,16 +90,7 @@ void UnInstall(InstallContext *ctx) {
 void CompleteUnInstall(InstallContext *ctx) {
   UnInstall(ctx);
   SweepSystemPendingDeletes();
-
-  if (ctx->LockedFiles == nullptr) return;
-  DeleteFileTry(ctx);
-  if (ctx->LockedFiles == nullptr) return;
-
-  // Still locked after two tries: once more with the spooler stopped.
-  SpoolerRestart restart;
-  RestartSpooler(&restart, ctx);
-  DeleteFileTry(ctx);
-  FinishSpoolerRestart(&restart);
+  RetryLockedFiles(ctx);
 }
 
 void ReInstall(InstallContext *ctx) {
@@ -116,15 +118,7 @@ void ReInstall(InstallContext *ctx) {
   RecreatePrinters(ctx);
   StartTrayProgram(ctx);
 
-  if (ctx->LockedFiles != nullptr) {
-    DeleteFileTry(ctx);
-    if (ctx->LockedFiles != nullptr) {
-      SpoolerRestart restart;
-      RestartSpooler(&restart, ctx);
-      DeleteFileTry(ctx);
-      FinishSpoolerRestart(&restart);
-    }
-  }
+  RetryLockedFiles(ctx);
 
   ctx->IndentLevel -= 2;
 }

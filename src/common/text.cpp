@@ -35,6 +35,12 @@ BOOL TextEqualsIgnoreCase(LPCWSTR a, LPCWSTR b) {
   }
 }
 
+BOOL IsFullPath(LPCWSTR path) {
+  if (path == nullptr) return FALSE;
+  WCHAR drive = (WCHAR)(path[0] | 0x20);
+  return drive >= 'a' && drive <= 'z' && path[1] == ':' && (path[2] == '\\' || path[2] == '/');
+}
+
 BOOL CopyText(WCHAR *buffer, uint64_t capacity, LPCWSTR text) {
   if (buffer == nullptr || capacity == 0) return FALSE;
   uint64_t n = TextLength(text);

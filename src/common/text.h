@@ -18,6 +18,11 @@ BOOL TextEquals(LPCWSTR a, LPCWSTR b);
 // other unit must match exactly.
 BOOL TextEqualsIgnoreCase(LPCWSTR a, LPCWSTR b);
 
+// Whether the text is a full path: a drive letter, a colon and a backslash
+// or slash. Any other name (relative, or a drive-relative one) would be
+// looked for from the current directory.
+BOOL IsFullPath(LPCWSTR path);
+
 // Copies `text` with its terminating zero into `buffer` of `capacity` units.
 // When it does not fit, nothing of it is kept: the buffer holds the empty
 // text (when capacity allows) and the result is FALSE.

@@ -76,8 +76,7 @@ void DeleteRegisteredTrayFile(HKEY runKey, LPCWSTR keepPath) {
   if (!TextEqualsIgnoreCase(FileNamePart(path), TRAY_FILE_NAME)) return;
   // A name without its drive would be taken from the current directory,
   // which holds no tray program that was registered.
-  WCHAR drive = (WCHAR)(path[0] | 0x20);
-  if (!(drive >= 'a' && drive <= 'z' && path[1] == W(':') && IsSeparator(path[2]))) return;
+  if (!IsFullPath(path)) return;
   if (keepPath != nullptr && TextEqualsIgnoreCase(path, keepPath)) return;
   for (int attempt = 1; attempt <= TrayFileDeleteAttempts; ++attempt) {
     if (DeleteFileW(path)) return;

@@ -25,9 +25,9 @@ const DWORD TrayCommandPathLimit = 259;
 // window and waits on its mutex, at most 20 passes (about 105 s when it never
 // lets go, 5 s when no window is found). Then, with the Run key open: deletes
 // the file named by the Run value "MorvalenteTray" (up to 10 attempts) when
-// the mutex could be opened and the file's name is "mrvtray.exe" (any case),
-// and deletes the Run value. Nothing at all happens to file or value when the
-// Run key cannot be opened.
+// the mutex could be opened and the value names a file "mrvtray.exe" (any
+// case) by a full path (drive, colon, separator), and deletes the Run value. Nothing at all happens to file
+// or value when the Run key cannot be opened.
 void StopTrayProgram(void);
 
 // StopTrayProgram for an install run: the same, except that the file at

@@ -24,9 +24,7 @@ BOOL CheckDefaultPrinter(void) {
   if (!OpenPrinterW(name, &printer, nullptr) || printer == nullptr) return TRUE;
   PRINTER_INFO_2W *info = FetchPrinterInfo(printer);
   BOOL result = TRUE;
-  if (info != nullptr && info->pDriverName != nullptr && TextEquals(info->pDriverName, PRODUCT_DRIVER_NAME)) {
-    result = FALSE;
-  }
+  if (info != nullptr && IsProductPrinter(info)) result = FALSE;
   ClosePrinterChecked(printer);
   if (info != nullptr) GlobalFree(info);
   return result;
@@ -35,12 +33,7 @@ BOOL CheckDefaultPrinter(void) {
 void MakeProductPrinterDefault(void) {
   PrinterList list = {nullptr, 0};
   LoadPrinterList(&list);
-  for (DWORD i = 0; list.Entries != nullptr && i < list.Count; ++i) {
-    PRINTER_INFO_2W *record = &list.Entries[i];
-    if (record->pDriverName != nullptr && TextEquals(record->pDriverName, PRODUCT_DRIVER_NAME)) {
-      SpoolSetDefaultPrinterW(record->pPrinterName);
-      break;
-    }
-  }
+  PRINTER_INFO_2W *first = FirstProductPrinter(&list);
+  if (first != nullptr) SpoolSetDefaultPrinterW(first->pPrinterName);
   FreePrinterList(&list);
 }

@@ -14,11 +14,7 @@ BOOL CheckDriverBuild(void) {
   BOOL result = FALSE;
 
   LoadPrinterList(&printers);
-  for (DWORD i = 0; i < printers.Count && first == nullptr; ++i) {
-    PRINTER_INFO_2W *record = &printers.Entries[i];
-    if (record->pDriverName != nullptr && TextEquals(record->pDriverName, PRODUCT_DRIVER_NAME))
-      first = record;
-  }
+  first = FirstProductPrinter(&printers);
   if (first == nullptr) goto done;
   if (!OpenPrinterW(first->pPrinterName, &printer, nullptr) || printer == nullptr) {
     printer = nullptr;

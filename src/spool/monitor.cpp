@@ -42,8 +42,7 @@ BOOL IsBareFileName(LPCWSTR name) {
 void UpdatePrinter(InstallContext *ctx, PRINTER_INFO_2W *record, PRINTER_DEFAULTSW *defaults) {
   HANDLE printer = nullptr;
   if (!OpenPrinterW(record->pPrinterName, &printer, defaults) || printer == nullptr) {
-    LPWSTR text = SystemErrorText(GetLastError());
-    if (text != nullptr) LocalFree(text);
+    TouchErrorText();
     WriteLog(ctx, W("Can't open printer %s"), record->pPrinterName);
     return;
   }
@@ -215,7 +214,7 @@ void AddMonitor(InstallContext *ctx) {
     WriteLog(ctx, W("Skip copy monitor file"));
   } else {
     WriteLog(ctx, W("Copy monitor file"));
-    LPCWSTR systemDir = ctx->SystemDir != nullptr ? CountedStringText(ctx->SystemDir) : W("");
+    LPCWSTR systemDir = CountedStringText(ctx->SystemDir);
     if (CopyFile(ctx, systemDir, ctx->MonitorFile, destination, FALSE) != S_OK) {
       // The old file may still be loaded by the spooler: copy again while it
       // is stopped, this time reporting.

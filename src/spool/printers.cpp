@@ -40,7 +40,7 @@ void DeleteAllPrinters(InstallContext *ctx) {
   ctx->IndentLevel += 1;
   for (DWORD i = 0; ctx->Printers.Entries != nullptr && i < ctx->Printers.Count; ++i) {
     PRINTER_INFO_2W *record = &ctx->Printers.Entries[i];
-    if (record->pDriverName == nullptr || !TextEquals(record->pDriverName, PRODUCT_DRIVER_NAME)) continue;
+    if (!IsProductPrinter(record)) continue;
     if (!SavePrinterSettings(ctx, record)) {
       // Deleting it would lose a printer the install could not bring back.
       WriteLog(ctx, W("Printer %s is kept: its settings could not be read"),
@@ -203,8 +203,7 @@ void RecreatePrinters(InstallContext *ctx) {
       info->pComment = saved->pComment;
       info->pLocation = saved->pLocation;
       SetPrinterW(printer, 2, (LPBYTE)info, 0);
-      if ((saved->Attributes & PRINTER_ATTRIBUTE_DEFAULT) != 0 && saved->pDriverName != nullptr &&
-          TextEquals(saved->pDriverName, PRODUCT_DRIVER_NAME)) {
+      if ((saved->Attributes & PRINTER_ATTRIBUTE_DEFAULT) != 0 && IsProductPrinter(saved)) {
         SpoolSetDefaultPrinterW(info->pPrinterName);
       }
       GlobalFree(info);

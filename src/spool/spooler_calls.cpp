@@ -7,16 +7,14 @@
 #include "app/run_lists.h"
 #include "common/product.h"
 
-namespace {
-
-// A failed call's system text is fetched and dropped again; the last error
-// stays what the call left, for the caller to report.
 void TouchErrorText() {
   DWORD error = GetLastError();
   LPWSTR text = SystemErrorText(error);
   if (text != nullptr) LocalFree(text);
   SetLastError(error);
 }
+
+namespace {
 
 // A zero-filled block of `size` bytes, or null with E_OUTOFMEMORY.
 BYTE *ZeroedBlock(DWORD size) {

@@ -6,6 +6,11 @@
 
 #include "platform/win32.h"
 
+// After a failed call: fetches the system's text for the last error and
+// drops it again. The last error stays what the call left, for the caller
+// to report.
+void TouchErrorText(void);
+
 // The open printer's PRINTER_INFO_2W at the start of a zero-filled
 // GlobalAlloc block that also holds its texts, or null when it cannot be
 // read (the last error then tells why; E_OUTOFMEMORY when no block could be

@@ -9,8 +9,7 @@ struct InstallContext;
 // buffers for the destination path hold MAX_PATH units.
 const DWORD CopyDestinationLimit = MAX_PATH - 1;
 
-// Copies `fileName` from the context's ModuleDir (or from no directory when
-// it is empty) into `destDir` (possibly empty), byte for byte through an
+// Copies `fileName` from the context's ModuleDir into `destDir`, byte for byte through an
 // 8192-byte buffer, replacing the destination. `destPath`, when given, is a
 // buffer of MAX_PATH units that receives the destination path before any
 // file is opened (the empty text when the path is longer than

@@ -8,6 +8,7 @@ namespace {
 
 const char SessionManagerKey[] = "SYSTEM\\CurrentControlSet\\Control\\Session Manager";
 const WCHAR PendingValue[] = W("PendingFileRenameOperations");
+const char PendingValueA[] = "PendingFileRenameOperations";
 const int CheckPasses = 2;
 
 // The name to use for file-system calls: without a leading "\??\".
@@ -34,16 +35,9 @@ int64_t StringLength(const WCHAR *data, uint64_t chars, uint64_t pos) {
   return -1;
 }
 
-// A drive letter, a colon and a separator. Any other name (relative, or an
-// NT name such as "\??\UNC\server\share\x" once its prefix is gone) would
-// be found in the current directory, which holds no file the system means.
-BOOL IsFullPath(LPCWSTR path) {
-  WCHAR drive = (WCHAR)(path[0] | 0x20);
-  return drive >= 'a' && drive <= 'z' && path[1] == ':' && (path[2] == '\\' || path[2] == '/');
-}
-
 // Only a full path counts as naming an existing file, so that the sweep
-// never deletes a file of the current directory.
+// never deletes a file of the current directory (an NT name such as
+// "\??\UNC\server\share\x" is not one once its prefix is gone).
 BOOL IsExistingFile(LPCWSTR name) {
   DWORD attributes = GetFileAttributesW(WithoutPrefix(name));
   return IsFullPath(WithoutPrefix(name)) && attributes != INVALID_FILE_ATTRIBUTES &&
@@ -190,4 +184,85 @@ BOOL CheckPendingComponentFiles(void) {
     FinishSpoolerRestart(&restart);
   }
   return TRUE;
+}
+
+DWORD WithdrawPendingDeletes(LPCWSTR path) {
+  HKEY key = nullptr;
+  BYTE *data = nullptr;
+  WCHAR *kept = nullptr;
+  DWORD withdrawn = 0;
+  DWORD size = 0;
+  uint64_t chars = 0;
+  uint64_t limit = 0;
+  uint64_t pos = 0;
+  uint64_t out = 0;
+  uint64_t pairChars = 0;
+  BOOL clean = TRUE;
+  BOOL tailEmpty = TRUE;
+
+  if (path == nullptr || path[0] == 0) goto done;
+  data = ReadValue(&size);
+  if (data == nullptr || size % sizeof(WCHAR) != 0) goto done;
+  chars = size / sizeof(WCHAR);
+  // The kept pairs and the rest never take more room than the whole data.
+  kept = (WCHAR *)GlobalAlloc(GPTR, (SIZE_T)(chars + 1) * sizeof(WCHAR));
+  if (kept == nullptr) goto done;
+
+  {
+    // The pairs ReadPendingRenames reads: strings that start before the
+    // last character (the list's end), an empty existing name included.
+    const WCHAR *text = (const WCHAR *)data;
+    limit = chars > 0 ? chars - 1 : 0;
+    while (pos < limit) {
+      int64_t fromLength = StringLength(text, chars, pos);
+      if (fromLength < 0) {
+        clean = FALSE;
+        break;
+      }
+      uint64_t toPos = pos + (uint64_t)fromLength + 1;
+      if (toPos >= limit) break;  // a string without a partner: the rest
+      int64_t toLength = StringLength(text, chars, toPos);
+      if (toLength < 0) {
+        clean = FALSE;
+        break;
+      }
+      uint64_t next = toPos + (uint64_t)toLength + 1;
+      if (toLength == 0 && TextEqualsIgnoreCase(WithoutPrefix(text + pos), path)) {
+        ++withdrawn;
+      } else {
+        for (uint64_t i = pos; i < next; ++i) kept[out++] = text[i];
+      }
+      pos = next;
+    }
+    if (!clean || withdrawn == 0) {
+      withdrawn = 0;
+      goto done;
+    }
+    // Whatever follows the last pair (the list's end, or a string without
+    // a partner) is kept as it stands.
+    pairChars = out;
+    for (uint64_t i = pos; i < chars; ++i) {
+      if (text[i] != 0) tailEmpty = FALSE;
+      kept[out++] = text[i];
+    }
+  }
+  if (pos == chars) kept[out++] = 0;  // the list's end
+  if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, SessionManagerKey, 0, KEY_SET_VALUE, &key) != ERROR_SUCCESS) {
+    key = nullptr;
+    withdrawn = 0;
+    goto done;
+  }
+  if (pairChars == 0 && tailEmpty) {
+    // No pair is left.
+    if (RegDeleteValueA(key, PendingValueA) != ERROR_SUCCESS) withdrawn = 0;
+  } else if (RegSetValueExW(key, PendingValue, 0, REG_MULTI_SZ, (const BYTE *)kept,
+                            (DWORD)(out * sizeof(WCHAR))) != ERROR_SUCCESS) {
+    withdrawn = 0;
+  }
+
+done:
+  if (kept != nullptr) GlobalFree(kept);
+  if (data != nullptr) GlobalFree(data);
+  if (key != nullptr) RegCloseKey(key);
+  return withdrawn;
 }

@@ -1,7 +1,8 @@
 // The system's pending file operations: the value "PendingFileRenameOperations"
 // under HKEY_LOCAL_MACHINE "SYSTEM\CurrentControlSet\Control\Session Manager",
 // pairs of strings (existing name, new name; an empty new name is a
-// deletion), read but never written here.
+// deletion). It is read, and written only to withdraw deletions of files an
+// install has just placed again (WithdrawPendingDeletes).
 //
 // A name that begins with the four characters "\??\" is used without them
 // for every file-system call and comparison; any other name is used whole.
@@ -54,3 +55,20 @@ void FreePendingRenames(PendingRenameList *list);
 // Reads the value, sweeps and searches; when it finds one it restarts the
 // spooler (silently) and looks again. TRUE only when both looks find one.
 BOOL CheckPendingComponentFiles(void);
+
+// Withdrawing pending deletions of files an install has just placed.
+//
+// An uninstall whose files stayed locked hands them to the system for
+// deletion at the next restart. An install run before that restart places
+// the same files again; left alone, the restart would delete them and break
+// the product. The install therefore takes back exactly those deletions.
+//
+// Removes from the value every deletion (a pair whose new name is empty)
+// whose existing name, without a leading "\??\", equals `path` ignoring the
+// case of ASCII letters. The pairs are those ReadPendingRenames reads; every
+// other pair, and whatever follows the last pair, stays as it stands, in its
+// order. The value is written back only when something was withdrawn, and
+// deleted when nothing but the list's end remains; data with an odd byte
+// count or a string without its zero is left untouched. Returns the number
+// of deletions withdrawn (0 on any failure).
+DWORD WithdrawPendingDeletes(LPCWSTR path);

@@ -1,11 +1,10 @@
 // Withdrawing the pending deletions of files an install has placed again.
-#include "sys/pending_withdraw.h"
-
 #include <cstring>
 #include <string>
 #include <vector>
 
 #include "support/fixture.h"
+#include "sys/pending_renames.h"
 
 namespace {
 
@@ -59,6 +58,17 @@ TEST_F(WithdrawTest, TakesBackExactlyTheDeletionsOfThePath) {
        Bytes(u"\\??\\" + mon + u'\0' + u'\0' + u"\\??\\C:\\x"), 0, true,
        Bytes(u"\\??\\" + mon + u'\0' + u'\0' + u"\\??\\C:\\x")},
       {"an odd byte count: untouched", true, {'a', 0, 0}, 0, true, {'a', 0, 0}},
+      {"pairs after an empty existing name stay, deletions among them withdrawn", true,
+       Bytes(List({u"\\??\\" + mon, u"", u"", u"\\??\\C:\\y", other, u"", mon, u""})), 2, true,
+       Bytes(List({u"", u"\\??\\C:\\y", other, u""}))},
+      {"a string without a partner after the pairs stays", true, Bytes(List({mon, u"", other})), 1, true,
+       Bytes(List({other}))},
+      {"the only pair withdrawn, an extra zero at the end: value deleted",
+       true,
+       Bytes(List({mon, u""}) + u'\0'),
+       1,
+       false,
+       {}},
       {"a longer name that ends in the path stays", true, Bytes(List({u"\\??\\D:\\" + mon, u""})), 0, true,
        Bytes(List({u"\\??\\D:\\" + mon, u""}))},
   };
@@ -68,7 +78,9 @@ TEST_F(WithdrawTest, TakesBackExactlyTheDeletionsOfThePath) {
     EXPECT_EQ(WithdrawPendingDeletes(mon.c_str()), row.withdrawn) << row.name;
     const winsim::RegValue *v = winsim::GetRegValue(kKey, kValue);
     ASSERT_EQ(v != nullptr, row.valueRemains) << row.name;
-    if (v != nullptr) EXPECT_EQ(v->data, row.after) << row.name;
+    if (v != nullptr) {
+      EXPECT_EQ(v->data, row.after) << row.name;
+    }
     EXPECT_TRUE(winsim::Leaks().empty()) << row.name;
   }
 }
