@@ -33,6 +33,45 @@ void *ZeroedBlock(SIZE_T size) {
   return block;
 }
 
+// What reading a printer's settings name found: a name, none (the values
+// are not there, too long or not text), or no answer (the spooler failed the
+// reads otherwise).
+enum SettingsNameRead { SettingsNameFound, SettingsNameAbsent, SettingsNameUnreadable };
+
+// Whether the bytes offered hold the name's end: a value that fills all 64
+// of them without a zero is a name of 64 characters or more, too long, as
+// one that does not fit. (A shorter value without its zero ends in the
+// zeros the caller's buffer holds behind it.)
+BOOL NameEndsInside(LPCSTR buffer) {
+  return std::memchr(buffer, 0, SettingsNameBytes) != nullptr;
+}
+
+// Whether a printer-data answer says the value is not there, or is too long
+// for a settings name; any other failure leaves the question open.
+BOOL AnswersAbsent(DWORD result) {
+  return result == ERROR_FILE_NOT_FOUND || result == ERROR_MORE_DATA;
+}
+
+// ReadSubKey, telling also whether a missing name is known to be missing.
+SettingsNameRead ReadSettingsName(HANDLE printer, LPSTR buffer) {
+  DWORD type = 0;
+  DWORD needed = 0;
+  DWORD plain =
+      GetPrinterDataA(printer, (LPSTR)SubKeyValue, &type, (LPBYTE)buffer, SettingsNameBytes, &needed);
+  if (plain == ERROR_SUCCESS && type == REG_SZ && NameEndsInside(buffer)) return SettingsNameFound;
+  // A value of another type may have been read into the buffer: clear what
+  // was offered, so a shorter name read next is not followed by its rest.
+  std::memset(buffer, 0, SettingsNameBytes);
+  type = 0;
+  DWORD keyed =
+      GetPrinterDataExA(printer, DsUserKey, SubKeyValue, &type, (LPBYTE)buffer, SettingsNameBytes, &needed);
+  if (keyed == ERROR_SUCCESS && type == REG_SZ && NameEndsInside(buffer)) return SettingsNameFound;
+  std::memset(buffer, 0, SettingsNameBytes);
+  if ((plain == ERROR_SUCCESS || AnswersAbsent(plain)) && (keyed == ERROR_SUCCESS || AnswersAbsent(keyed)))
+    return SettingsNameAbsent;
+  return SettingsNameUnreadable;
+}
+
 }  // namespace
 
 void DeleteAllPrinters(InstallContext *ctx) {
@@ -79,43 +118,6 @@ BOOL SavePrinterSettings(InstallContext *ctx, PRINTER_INFO_2W *record) {
   }
   ClosePrinter(printer);
   return settled;
-}
-
-namespace {
-
-// Whether the bytes offered hold the name's end: a value that fills all 64
-// of them without a zero is a name of 64 characters or more, too long, as
-// one that does not fit. (A shorter value without its zero ends in the
-// zeros the caller's buffer holds behind it.)
-BOOL NameEndsInside(LPCSTR buffer) {
-  return std::memchr(buffer, 0, SettingsNameBytes) != nullptr;
-}
-
-// Whether a printer-data answer says the value is not there, or is too long
-// for a settings name; any other failure leaves the question open.
-BOOL AnswersAbsent(DWORD result) {
-  return result == ERROR_FILE_NOT_FOUND || result == ERROR_MORE_DATA;
-}
-
-}  // namespace
-
-SettingsNameRead ReadSettingsName(HANDLE printer, LPSTR buffer) {
-  DWORD type = 0;
-  DWORD needed = 0;
-  DWORD plain =
-      GetPrinterDataA(printer, (LPSTR)SubKeyValue, &type, (LPBYTE)buffer, SettingsNameBytes, &needed);
-  if (plain == ERROR_SUCCESS && type == REG_SZ && NameEndsInside(buffer)) return SettingsNameFound;
-  // A value of another type may have been read into the buffer: clear what
-  // was offered, so a shorter name read next is not followed by its rest.
-  std::memset(buffer, 0, SettingsNameBytes);
-  type = 0;
-  DWORD keyed =
-      GetPrinterDataExA(printer, DsUserKey, SubKeyValue, &type, (LPBYTE)buffer, SettingsNameBytes, &needed);
-  if (keyed == ERROR_SUCCESS && type == REG_SZ && NameEndsInside(buffer)) return SettingsNameFound;
-  std::memset(buffer, 0, SettingsNameBytes);
-  if ((plain == ERROR_SUCCESS || AnswersAbsent(plain)) && (keyed == ERROR_SUCCESS || AnswersAbsent(keyed)))
-    return SettingsNameAbsent;
-  return SettingsNameUnreadable;
 }
 
 void ReadSubKey(HANDLE printer, LPSTR buffer) {

@@ -44,14 +44,6 @@ void RecreatePrinters(InstallContext *ctx);
 // "DsUser" was written.
 BOOL WriteSubKey(HANDLE printer, LPCSTR settingsName);
 
-// What reading a printer's settings name found: a name, none (the values
-// are not there, too long or not text), or no answer (the spooler failed the
-// reads otherwise).
-enum SettingsNameRead { SettingsNameFound, SettingsNameAbsent, SettingsNameUnreadable };
-
-// ReadSubKey, telling also whether a missing name is known to be missing.
-SettingsNameRead ReadSettingsName(HANDLE printer, LPSTR buffer);
-
 // Reads the printer's settings name into `buffer`, of which
 // SettingsNameBytes bytes are offered to the spooler: the plain "SubKey"
 // when it is a REG_SZ that fits with its end (a value of 64 bytes without a
