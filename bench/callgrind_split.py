@@ -13,16 +13,25 @@ of its own functions plus everything the libraries did on their behalf
 did for it). Prints the totals and the TOP functions of each side by their
 own instructions."""
 import collections
+import os
 import re
 import sys
 
 
+# The repository's root: source files are told apart by their path below it,
+# so that a checkout that itself lies below some "src" directory is read right.
+ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__))) + "/"
+
+
 def classify(path):
-    if "/src/" in path:
+    if not path.startswith(ROOT):
+        return "library"
+    top = path[len(ROOT):].split("/", 1)[0]
+    if top == "src":
         return "installer"
-    if "/winsim/" in path:
+    if top == "winsim":
         return "winsim"
-    if "/tests/" in path or "/bench/" in path:
+    if top in ("tests", "bench"):
         return "harness"
     return "library"
 

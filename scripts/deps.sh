@@ -6,9 +6,9 @@ set -euo pipefail
 pkgs=()
 for group in "$@"; do
   case "$group" in
-    native) pkgs+=(cmake g++ make libgtest-dev libgmock-dev googletest nlohmann-json3-dev) ;;
+    native) pkgs+=(cmake g++ make python3 libgtest-dev libgmock-dev googletest nlohmann-json3-dev) ;;
     windows) pkgs+=(g++-mingw-w64-x86-64-posix mingw-w64 binutils-mingw-w64-x86-64) ;;
-    wine) pkgs+=(wine64 xvfb xauth imagemagick x11-utils xdotool) ;;
+    wine) pkgs+=(wine64 xvfb xauth imagemagick) ;;
     bench) pkgs+=(libbenchmark-dev valgrind) ;;
     valgrind) pkgs+=(valgrind) ;;
     fuzz) pkgs+=(clang-14 libclang-rt-14-dev) ;;
