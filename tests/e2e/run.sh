@@ -12,9 +12,7 @@
 #        C:\Program Files\Morvalente\          mrvtray.exe
 #        C:\mrvtest\                           mrvprobe.exe, mrvspool.exe, mrvdialog.exe,
 #                                              build<N>\ (older builds of the DLLs)
-# Steps 1 and 3 are skipped, with a message, while install.exe is not built;
-# of step 3 only the command words and "removetray" run while placeholders
-# stand in for parts of the installer (MRV_E2E_INSTALLER=1 runs them all).
+# Steps 1 and 3 are skipped, with a message, while install.exe is not built.
 # Records of every step (probe output, logs, Wine's messages, screenshots)
 # go to BUILD_DIR/e2e/. MRV_E2E_KEEP=1 keeps the prefixes under /tmp.
 # Ends with "N passed, N failed"; exit code 0 when nothing failed.
@@ -123,21 +121,11 @@ else
   bad "Wine prefix for the product's parts" "wineboot failed (see $ART/wineboot-product.txt)"
 fi
 
-# While src/app/pending_operations.cpp stands in for parts of the installer
-# that have not landed, only the command words and the tray program's
-# control are tested; MRV_E2E_INSTALLER=1 runs every step all the same.
-PLACEHOLDERS=$HERE/../../src/app/pending_operations.cpp
 if [ -f "$INSTALL_EXE" ]; then
   PREFIXES+=("$ROOT/installer")
   if new_prefix "$ROOT/installer"; then
     lay_out
-    installer_basic_tests
-    if [ ! -f "$PLACEHOLDERS" ] || [ -n "${MRV_E2E_INSTALLER:-}" ]; then
-      installer_tests
-    else
-      echo "SKIP - install and uninstall steps: placeholders still stand in for parts of the installer" \
-        "(src/app/pending_operations.cpp); MRV_E2E_INSTALLER=1 runs them"
-    fi
+    installer_tests
     end_prefix
   else
     bad "Wine prefix for the installer" "wineboot failed (see $ART/wineboot-installer.txt)"
