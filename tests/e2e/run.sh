@@ -19,16 +19,10 @@
 set -u
 
 HERE=$(cd "$(dirname "$0")" && pwd)
-BUILD=$(cd "${1:-build/windows}" 2>/dev/null && pwd) || {
-  echo "e2e: no build directory ${1:-build/windows}; build first: cmake --preset windows && cmake --build build/windows"
-  exit 1
-}
-STAGE=$BUILD/stage/Morvalente
-TOOLS=$BUILD/product/tools
-INSTALL_EXE=$BUILD/install.exe
-
 # shellcheck source=lib.sh
 . "$HERE/lib.sh"
+windows_build e2e "${1:-build/windows}" "build first: cmake --preset windows && cmake --build build/windows" ||
+  exit 1
 
 if [ -z "${MRV_E2E_INNER:-}" ]; then
   for f in "$STAGE/Drivers/gwrmon64.dll" "$STAGE/Drivers/gwrdrv64.dll" "$STAGE/Drivers/gwrui64.dll" \
@@ -39,20 +33,8 @@ if [ -z "${MRV_E2E_INNER:-}" ]; then
       exit 1
     fi
   done
-  if ! find_wine; then
-    echo "SKIP - end-to-end tests: Wine is not installed (scripts/deps.sh wine)"
-    exit 0
-  fi
-  export MRV_E2E_INNER=1
-  if [ -n "${DISPLAY:-}" ]; then
-    exec timeout -k 10 1800 bash "$0" "$BUILD"
-  fi
-  if ! command -v xvfb-run >/dev/null; then
-    echo "SKIP - end-to-end tests: no X display and no xvfb-run (scripts/deps.sh wine)"
-    exit 0
-  fi
-  exec timeout -k 10 1800 xvfb-run -a -s "-screen 0 1024x768x24" bash "$0" "$BUILD"
 fi
+on_display MRV_E2E_INNER 1800 "end-to-end tests" "$0" "$BUILD"
 
 find_wine
 ART=$BUILD/e2e
@@ -72,9 +54,6 @@ trap cleanup EXIT
 MRV_BUILD=$(sed -n 's/^MRV_PRODUCT_BUILD:STRING=//p' "$BUILD/CMakeCache.txt" 2>/dev/null)
 MRV_BUILD=${MRV_BUILD:-2563}
 OTHER_BUILDS=$(cd "$BUILD/product" && ls -d build[0-9]* 2>/dev/null | sed 's/^build//' | tr '\n' ' ')
-PRODUCT_WIN='C:\Program Files\Morvalente'
-TOOLS_WIN='C:\mrvtest'
-INSTALL_WIN="$PRODUCT_WIN\\Drivers\\install.exe"
 
 # lay_out: places the product and the test tools in the current prefix.
 lay_out() {
