@@ -3,37 +3,20 @@
 # installed product, the uninstall with the tray program running, an upgrade
 # over an older monitor and a kept compatible one, and "onInit" with a
 # pending operation on a component file. Sourced by run.sh (installer_tests
-# runs in the current prefix, laid out by lay_out).
+# runs in the current prefix, laid out by lay_out) and by differential.sh.
 #
 # Exit codes are those Wine gives. Where Wine's spooler departs from
 # Windows' (see WINE_NOTES.md) the check says so and names the Windows
 # result; the evidence comes from Wine's own err/fixme lines of winspool,
 # captured in $ART/STEP.wine.
 
-# install_step NAME WANT ARGS...: runs install.exe ARGS and checks its exit
-# code against WANT. When the log dialog appears, its text goes to
-# $ART/NAME.log (first line "title<TAB>TITLE"), a screenshot to
-# $ART/NAME.png, and the dialog is closed with its "Close" button. Sets
-# STEP_DIALOG to 1 when the dialog was shown.
+# install_step NAME WANT ARGS...: runs install.exe ARGS as run_step does,
+# its records in $ART/NAME.*, and checks its exit code against WANT.
 install_step() {
   local name=$1 want=$2
   shift 2
-  rm -f "$ART/$name.log" "$ART/$name.png"
-  (WINEDEBUG=-all,err+winspool,fixme+winspool,err+localspl timeout -k 5 300 "$WINE" "$INSTALL_WIN" "$@" \
-    >"$ART/$name.out" 2>"$ART/$name.wine") &
-  local pid=$!
-  STEP_DIALOG=0
-  while kill -0 "$pid" 2>/dev/null; do
-    if [ "$STEP_DIALOG" -eq 0 ] && w 30 "$TOOLS_WIN\\mrvdialog.exe" 0 keep >"$ART/$name.log" 2>/dev/null; then
-      STEP_DIALOG=1
-      if command -v import >/dev/null; then import -window root "$ART/$name.png" 2>/dev/null; fi
-      w 30 "$TOOLS_WIN\\mrvdialog.exe" 0 ok >/dev/null 2>&1
-    fi
-    sleep 0.5
-  done
-  wait "$pid"
-  local rc=$?
-  check_eq "$name: install.exe $* exits with $want" "$rc" "$want"
+  run_step "$ART" "$name" "$@"
+  check_eq "$name: install.exe $* exits with $want" "$STEP_RC" "$want"
 }
 
 # Windows would give the printer a data type of its own (RAW); Wine's

@@ -190,3 +190,49 @@ reg_value() {
   w 60 reg query "$1" /v "$2" 2>/dev/null | tr -d '\r' | awk -v v="$2" '$1 == v { $1 = ""; $2 = ""; sub(/^  */, ""); print }'
 }
 
+# lay_out [BUILD...]: places the product (with install.exe once it is built)
+# and the test tools in the current prefix; for each BUILD number the older
+# build's DLLs from BUILD_DIR/product/buildBUILD go to TOOLS_WIN\buildBUILD.
+lay_out() {
+  local product tools b
+  product=$(host_path "$PRODUCT_WIN")
+  tools=$(host_path "$TOOLS_WIN")
+  mkdir -p "$product/Drivers" "$tools"
+  cp "$STAGE/Drivers/"* "$product/Drivers/"
+  cp "$STAGE/mrvtray.exe" "$product/"
+  if [ -f "$INSTALL_EXE" ]; then cp "$INSTALL_EXE" "$product/Drivers/"; fi
+  cp "$TOOLS/"*.exe "$tools/"
+  for b in "$@"; do
+    mkdir -p "$tools/build$b"
+    cp "$BUILD/product/build$b/"*.dll "$tools/build$b/"
+  done
+}
+
+# run_step DIR NAME ARGS...: runs install.exe ARGS in the current prefix.
+# Its output goes to DIR/NAME.out and Wine's messages (with winspool's and
+# localspl's err and fixme lines) to DIR/NAME.wine. When the log dialog
+# appears, its text goes to DIR/NAME.log (first line "title<TAB>TITLE";
+# empty without a dialog), a screenshot to DIR/NAME.png, and the dialog is
+# closed with its "Close" button. Sets STEP_RC to the exit code and
+# STEP_DIALOG to 1 when the dialog was shown, else 0.
+run_step() {
+  local dir=$1 name=$2
+  shift 2
+  : >"$dir/$name.log"
+  rm -f "$dir/$name.png"
+  (WINEDEBUG=-all,err+winspool,fixme+winspool,err+localspl timeout -k 5 300 "$WINE" "$INSTALL_WIN" "$@" \
+    >"$dir/$name.out" 2>"$dir/$name.wine") &
+  local pid=$!
+  STEP_DIALOG=0
+  while kill -0 "$pid" 2>/dev/null; do
+    if [ "$STEP_DIALOG" -eq 0 ] && w 30 "$TOOLS_WIN\\mrvdialog.exe" 0 keep >"$dir/$name.log" 2>/dev/null; then
+      STEP_DIALOG=1
+      if command -v import >/dev/null; then import -window root "$dir/$name.png" 2>/dev/null; fi
+      w 30 "$TOOLS_WIN\\mrvdialog.exe" 0 ok >/dev/null 2>&1
+    fi
+    sleep 0.5
+  done
+  wait "$pid"
+  # shellcheck disable=SC2034 # read by the callers
+  STEP_RC=$?
+}

@@ -55,22 +55,6 @@ MRV_BUILD=$(sed -n 's/^MRV_PRODUCT_BUILD:STRING=//p' "$BUILD/CMakeCache.txt" 2>/
 MRV_BUILD=${MRV_BUILD:-2563}
 OTHER_BUILDS=$(cd "$BUILD/product" && ls -d build[0-9]* 2>/dev/null | sed 's/^build//' | tr '\n' ' ')
 
-# lay_out: places the product and the test tools in the current prefix.
-lay_out() {
-  local product tools b
-  product=$(host_path "$PRODUCT_WIN")
-  tools=$(host_path "$TOOLS_WIN")
-  mkdir -p "$product/Drivers" "$tools"
-  cp "$STAGE/Drivers/"* "$product/Drivers/"
-  cp "$STAGE/mrvtray.exe" "$product/"
-  [ -f "$INSTALL_EXE" ] && cp "$INSTALL_EXE" "$product/Drivers/"
-  cp "$TOOLS/"*.exe "$tools/"
-  for b in $OTHER_BUILDS; do
-    mkdir -p "$tools/build$b"
-    cp "$BUILD/product/build$b/"*.dll "$tools/build$b/"
-  done
-}
-
 # shellcheck source=product.sh
 . "$HERE/product.sh"
 # shellcheck source=installer.sh
@@ -93,7 +77,8 @@ fi
 
 PREFIXES+=("$ROOT/product")
 if new_prefix "$ROOT/product"; then
-  lay_out
+  # shellcheck disable=SC2086 # one word a build
+  lay_out $OTHER_BUILDS
   product_tests
   end_prefix
 else
@@ -103,7 +88,8 @@ fi
 if [ -f "$INSTALL_EXE" ]; then
   PREFIXES+=("$ROOT/installer")
   if new_prefix "$ROOT/installer"; then
-    lay_out
+    # shellcheck disable=SC2086 # one word a build
+    lay_out $OTHER_BUILDS
     installer_tests
     end_prefix
   else
