@@ -22,21 +22,11 @@
 set -u
 
 HERE=$(cd "$(dirname "$0")" && pwd)
-BUILD=$(cd "${1:-build/windows}" 2>/dev/null && pwd) || {
-  echo "differential: no build directory ${1:-build/windows}"
-  exit 1
-}
-NATIVE=$(cd "${2:-build/native}" 2>/dev/null && pwd) || {
-  echo "differential: no build directory ${2:-build/native}"
-  exit 1
-}
-STAGE=$BUILD/stage/Morvalente
-TOOLS=$BUILD/product/tools
-INSTALL_EXE=$BUILD/install.exe
 DIFF_HERE=$HERE/diff
-
 # shellcheck source=lib.sh
 . "$HERE/lib.sh"
+windows_build differential "${1:-build/windows}" || exit 1
+build_dir NATIVE differential "${2:-build/native}" || exit 1
 
 # Known differences, one a line: STEP|WHAT|TEXT|CAUSE
 #   WHAT is "rc" (TEXT: "winsim=N wine=N"), "winsim" (a log line only winsim
@@ -86,25 +76,10 @@ if [ -z "${MRV_DIFF_INNER:-}" ]; then
       exit 1
     fi
   done
-  if ! find_wine; then
-    echo "SKIP - differential test: Wine is not installed"
-    exit 0
-  fi
-  export MRV_DIFF_INNER=1
-  if [ -n "${DISPLAY:-}" ]; then
-    exec timeout -k 10 900 bash "$0" "$BUILD" "$NATIVE"
-  fi
-  if ! command -v xvfb-run >/dev/null; then
-    echo "SKIP - differential test: no X display and no xvfb-run"
-    exit 0
-  fi
-  exec timeout -k 10 900 xvfb-run -a -s "-screen 0 1024x768x24" bash "$0" "$BUILD" "$NATIVE"
 fi
+on_display MRV_DIFF_INNER 900 "differential test" "$0" "$BUILD" "$NATIVE"
 
 find_wine
-PRODUCT_WIN='C:\Program Files\Morvalente'
-TOOLS_WIN='C:\mrvtest'
-INSTALL_WIN="$PRODUCT_WIN\\Drivers\\install.exe"
 ART=$BUILD/e2e/diff
 if [ -z "${MRV_DIFF_COMPARE_ONLY:-}" ]; then
   rm -rf "$ART"

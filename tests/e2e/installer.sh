@@ -1,38 +1,22 @@
-# install.exe end to end under Wine: a first install on a clean machine, the
-# queries, a repair over the installed product, "removetray", the uninstall,
-# an upgrade over an older monitor and a kept compatible one, and "onInit"
-# with a pending operation on a component file. Sourced by run.sh;
-# installer_tests runs in the current prefix, laid out by lay_out.
+# install.exe end to end under Wine: the command words and "removetray",
+# a first install on a clean machine, the queries, a repair over the
+# installed product, the uninstall with the tray program running, an upgrade
+# over an older monitor and a kept compatible one, and "onInit" with a
+# pending operation on a component file. Sourced by run.sh (installer_tests
+# runs in the current prefix, laid out by lay_out) and by differential.sh.
 #
 # Exit codes are those Wine gives. Where Wine's spooler departs from
 # Windows' (see WINE_NOTES.md) the check says so and names the Windows
 # result; the evidence comes from Wine's own err/fixme lines of winspool,
 # captured in $ART/STEP.wine.
 
-# install_step NAME WANT ARGS...: runs install.exe ARGS and checks its exit
-# code against WANT. When the log dialog appears, its text goes to
-# $ART/NAME.log (first line "title<TAB>TITLE"), a screenshot to
-# $ART/NAME.png, and the dialog is closed with its "Close" button. Sets
-# STEP_DIALOG to 1 when the dialog was shown.
+# install_step NAME WANT ARGS...: runs install.exe ARGS as run_step does,
+# its records in $ART/NAME.*, and checks its exit code against WANT.
 install_step() {
   local name=$1 want=$2
   shift 2
-  rm -f "$ART/$name.log" "$ART/$name.png"
-  (WINEDEBUG=-all,err+winspool,fixme+winspool,err+localspl timeout -k 5 300 "$WINE" "$INSTALL_WIN" "$@" \
-    >"$ART/$name.out" 2>"$ART/$name.wine") &
-  local pid=$!
-  STEP_DIALOG=0
-  while kill -0 "$pid" 2>/dev/null; do
-    if [ "$STEP_DIALOG" -eq 0 ] && w 30 "$TOOLS_WIN\\mrvdialog.exe" 0 keep >"$ART/$name.log" 2>/dev/null; then
-      STEP_DIALOG=1
-      if command -v import >/dev/null; then import -window root "$ART/$name.png" 2>/dev/null; fi
-      w 30 "$TOOLS_WIN\\mrvdialog.exe" 0 ok >/dev/null 2>&1
-    fi
-    sleep 0.5
-  done
-  wait "$pid"
-  local rc=$?
-  check_eq "$name: install.exe $* exits with $want" "$rc" "$want"
+  run_step "$ART" "$name" "$@"
+  check_eq "$name: install.exe $* exits with $want" "$STEP_RC" "$want"
 }
 
 # Windows would give the printer a data type of its own (RAW); Wine's
@@ -45,13 +29,16 @@ give_printer_datatype() {
   w 60 reg add "$key" /v Datatype /t REG_SZ /d RAW /f >/dev/null 2>&1
 }
 
-# The dispatcher's answers and the tray program's control: what works as
-# soon as the entry point and the companion programs have landed.
-installer_basic_tests() {
+# The runs and the queries on the machine they leave.
+installer_tests() {
   local T=$'\t'
-  local tray run_path run_key='HKLM\SOFTWARE\Microsoft\Windows\CurrentVersion\Run'
+  local sys32 drvdir tray run_path run_key='HKLM\SOFTWARE\Microsoft\Windows\CurrentVersion\Run'
+  sys32=$(host_path 'C:\windows\system32')
+  drvdir=$(host_path 'C:\windows\system32\spool\drivers\x64')
   tray=$(host_path "$PRODUCT_WIN\\mrvtray.exe")
   run_path="$PRODUCT_WIN\\mrvtray.exe"
+  local run_re=${run_path//\\/\\\\}
+  local p='C:\\windows\\system32\\spool\\drivers\\x64\\3\\'
 
   echo "# installer: command words"
   install_step no-word 6
@@ -66,9 +53,9 @@ installer_basic_tests() {
   check_file "removetray, nothing registered: the tray program's file stays" "$tray"
   # As at logon: registered in Run and started from there.
   w 60 reg add "$run_key" /v MorvalenteTray /t REG_SZ /d "$run_path" /f >/dev/null 2>&1
-  spool basic-tray-start traystart "$run_path"
-  probe basic-tray-started
-  check_line "setup: tray program running" "$ART/basic-tray-started.probe" "traymutex${T}present"
+  spool tray-start traystart "$run_path"
+  probe tray-started
+  check_line "setup: tray program running" "$ART/tray-started.probe" "traymutex${T}present"
   install_step removetray-running 6 removetray
   check_eq "removetray: no log dialog" "$STEP_DIALOG" 0
   probe removetray-running
@@ -77,18 +64,6 @@ installer_basic_tests() {
   check_line "removetray: the Run value is gone" "$ART/removetray-running.probe" "run${T}!2"
   check_no_file "removetray: its file is deleted" "$tray"
   cp "$STAGE/mrvtray.exe" "$tray"
-}
-
-# The runs and the queries on the machine they leave.
-installer_tests() {
-  local T=$'\t'
-  local sys32 drvdir tray run_path
-  sys32=$(host_path 'C:\windows\system32')
-  drvdir=$(host_path 'C:\windows\system32\spool\drivers\x64')
-  tray=$(host_path "$PRODUCT_WIN\\mrvtray.exe")
-  run_path="$PRODUCT_WIN\\mrvtray.exe"
-  local run_re=${run_path//\\/\\\\}
-  local p='C:\\windows\\system32\\spool\\drivers\\x64\\3\\'
 
   echo "# installer: clean machine"
   probe clean
@@ -179,20 +154,9 @@ installer_tests() {
   check_line "in-2: the tray program runs again" "$ART/in-2.probe" "traymutex${T}present"
   give_printer_datatype Morvalente
 
-  echo "# installer: removetray"
-  cp "$STAGE/mrvtray.exe" "$tray"
-  spool tray-start traystart "$run_path"
-  probe tray-started
-  check_line "setup: tray program running" "$ART/tray-started.probe" "traymutex${T}present"
-  install_step removetray 6 removetray
-  check_eq "removetray: no log dialog" "$STEP_DIALOG" 0
-  probe removetray
-  check_line "removetray: the tray program has ended (mutex)" "$ART/removetray.probe" "traymutex${T}absent"
-  check_line "removetray: the tray program has ended (window)" "$ART/removetray.probe" "traywindow${T}absent"
-  check_line "removetray: the Run value is gone" "$ART/removetray.probe" "run${T}!2"
-  check_no_file "removetray: its file is deleted" "$tray"
-
   echo "# installer: uninstall"
+  # The tray program that the repair started still runs: the uninstall ends
+  # it and removes its Run value.
   install_step un 100 un
   # Windows: exit 2. Wine cannot delete the driver with its files (error 14).
   check_count "un: one error line" "$ART/un.log" "Error(" 1

@@ -1,10 +1,62 @@
-# Helpers of the end-to-end tests under Wine; sourced by run.sh.
+# Helpers of the end-to-end tests under Wine; sourced by run.sh and
+# differential.sh.
 #
 # Every Wine call is bounded by a time-out. Results are counted in PASS and
 # FAIL; each check prints one line "ok   - NAME" or "FAIL - NAME: why".
 
 PASS=0
 FAIL=0
+
+# Where lay_out places the product and the test tools in a prefix.
+PRODUCT_WIN='C:\Program Files\Morvalente'
+TOOLS_WIN='C:\mrvtest'
+INSTALL_WIN="$PRODUCT_WIN\\Drivers\\install.exe"
+
+# build_dir VAR WHO DIR [HINT]: sets VAR to the absolute path of the build
+# directory DIR; when there is none, prints "WHO: no build directory DIR"
+# (and "; HINT") and returns 1.
+build_dir() {
+  local abs
+  abs=$(cd "$3" 2>/dev/null && pwd) || {
+    echo "$2: no build directory $3${4:+; $4}"
+    return 1
+  }
+  printf -v "$1" '%s' "$abs"
+}
+
+# windows_build WHO DIR [HINT]: BUILD, the Windows build directory DIR (as
+# build_dir), and the places of what lay_out takes from it: STAGE (the
+# product as installed), TOOLS (the test tools), INSTALL_EXE.
+windows_build() {
+  build_dir BUILD "$@" || return 1
+  STAGE=$BUILD/stage/Morvalente
+  TOOLS=$BUILD/product/tools
+  INSTALL_EXE=$BUILD/install.exe
+}
+
+# on_display VAR SECS WHAT SCRIPT ARGS...: while VAR is unset, runs
+# "bash SCRIPT ARGS" in this shell's place with VAR=1, bounded by SECS
+# seconds, on the X display there is or else on a virtual one of xvfb-run's;
+# without Wine or without a way to a display it prints "SKIP - WHAT: why"
+# and ends the script with 0. Once VAR is set it returns at once.
+on_display() {
+  local var=$1 secs=$2 what=$3
+  shift 3
+  [ -z "${!var:-}" ] || return 0
+  if ! find_wine; then
+    echo "SKIP - $what: Wine is not installed (scripts/deps.sh wine)"
+    exit 0
+  fi
+  export "$var=1"
+  if [ -n "${DISPLAY:-}" ]; then
+    exec timeout -k 10 "$secs" bash "$@"
+  fi
+  if ! command -v xvfb-run >/dev/null; then
+    echo "SKIP - $what: no X display and no xvfb-run (scripts/deps.sh wine)"
+    exit 0
+  fi
+  exec timeout -k 10 "$secs" xvfb-run -a -s "-screen 0 1024x768x24" bash "$@"
+}
 
 ok() {
   PASS=$((PASS + 1))
@@ -136,4 +188,51 @@ build_of() {
 # or nothing.
 reg_value() {
   w 60 reg query "$1" /v "$2" 2>/dev/null | tr -d '\r' | awk -v v="$2" '$1 == v { $1 = ""; $2 = ""; sub(/^  */, ""); print }'
+}
+
+# lay_out [BUILD...]: places the product (with install.exe once it is built)
+# and the test tools in the current prefix; for each BUILD number the older
+# build's DLLs from BUILD_DIR/product/buildBUILD go to TOOLS_WIN\buildBUILD.
+lay_out() {
+  local product tools b
+  product=$(host_path "$PRODUCT_WIN")
+  tools=$(host_path "$TOOLS_WIN")
+  mkdir -p "$product/Drivers" "$tools"
+  cp "$STAGE/Drivers/"* "$product/Drivers/"
+  cp "$STAGE/mrvtray.exe" "$product/"
+  if [ -f "$INSTALL_EXE" ]; then cp "$INSTALL_EXE" "$product/Drivers/"; fi
+  cp "$TOOLS/"*.exe "$tools/"
+  for b in "$@"; do
+    mkdir -p "$tools/build$b"
+    cp "$BUILD/product/build$b/"*.dll "$tools/build$b/"
+  done
+}
+
+# run_step DIR NAME ARGS...: runs install.exe ARGS in the current prefix.
+# Its output goes to DIR/NAME.out and Wine's messages (with winspool's and
+# localspl's err and fixme lines) to DIR/NAME.wine. When the log dialog
+# appears, its text goes to DIR/NAME.log (first line "title<TAB>TITLE";
+# empty without a dialog), a screenshot to DIR/NAME.png, and the dialog is
+# closed with its "Close" button. Sets STEP_RC to the exit code and
+# STEP_DIALOG to 1 when the dialog was shown, else 0.
+run_step() {
+  local dir=$1 name=$2
+  shift 2
+  : >"$dir/$name.log"
+  rm -f "$dir/$name.png"
+  (WINEDEBUG=-all,err+winspool,fixme+winspool,err+localspl timeout -k 5 300 "$WINE" "$INSTALL_WIN" "$@" \
+    >"$dir/$name.out" 2>"$dir/$name.wine") &
+  local pid=$!
+  STEP_DIALOG=0
+  while kill -0 "$pid" 2>/dev/null; do
+    if [ "$STEP_DIALOG" -eq 0 ] && w 30 "$TOOLS_WIN\\mrvdialog.exe" 0 keep >"$dir/$name.log" 2>/dev/null; then
+      STEP_DIALOG=1
+      if command -v import >/dev/null; then import -window root "$dir/$name.png" 2>/dev/null; fi
+      w 30 "$TOOLS_WIN\\mrvdialog.exe" 0 ok >/dev/null 2>&1
+    fi
+    sleep 0.5
+  done
+  wait "$pid"
+  # shellcheck disable=SC2034 # read by the callers
+  STEP_RC=$?
 }

@@ -12,25 +12,17 @@
 #        C:\Program Files\Morvalente\          mrvtray.exe
 #        C:\mrvtest\                           mrvprobe.exe, mrvspool.exe, mrvdialog.exe,
 #                                              build<N>\ (older builds of the DLLs)
-# Steps 1 and 3 are skipped, with a message, while install.exe is not built;
-# of step 3 only the command words and "removetray" run while placeholders
-# stand in for parts of the installer (MRV_E2E_INSTALLER=1 runs them all).
+# Steps 1 and 3 are skipped, with a message, while install.exe is not built.
 # Records of every step (probe output, logs, Wine's messages, screenshots)
 # go to BUILD_DIR/e2e/. MRV_E2E_KEEP=1 keeps the prefixes under /tmp.
 # Ends with "N passed, N failed"; exit code 0 when nothing failed.
 set -u
 
 HERE=$(cd "$(dirname "$0")" && pwd)
-BUILD=$(cd "${1:-build/windows}" 2>/dev/null && pwd) || {
-  echo "e2e: no build directory ${1:-build/windows}; build first: cmake --preset windows && cmake --build build/windows"
-  exit 1
-}
-STAGE=$BUILD/stage/Morvalente
-TOOLS=$BUILD/product/tools
-INSTALL_EXE=$BUILD/install.exe
-
 # shellcheck source=lib.sh
 . "$HERE/lib.sh"
+windows_build e2e "${1:-build/windows}" "build first: cmake --preset windows && cmake --build build/windows" ||
+  exit 1
 
 if [ -z "${MRV_E2E_INNER:-}" ]; then
   for f in "$STAGE/Drivers/gwrmon64.dll" "$STAGE/Drivers/gwrdrv64.dll" "$STAGE/Drivers/gwrui64.dll" \
@@ -41,20 +33,8 @@ if [ -z "${MRV_E2E_INNER:-}" ]; then
       exit 1
     fi
   done
-  if ! find_wine; then
-    echo "SKIP - end-to-end tests: Wine is not installed (scripts/deps.sh wine)"
-    exit 0
-  fi
-  export MRV_E2E_INNER=1
-  if [ -n "${DISPLAY:-}" ]; then
-    exec timeout -k 10 1800 bash "$0" "$BUILD"
-  fi
-  if ! command -v xvfb-run >/dev/null; then
-    echo "SKIP - end-to-end tests: no X display and no xvfb-run (scripts/deps.sh wine)"
-    exit 0
-  fi
-  exec timeout -k 10 1800 xvfb-run -a -s "-screen 0 1024x768x24" bash "$0" "$BUILD"
 fi
+on_display MRV_E2E_INNER 1800 "end-to-end tests" "$0" "$BUILD"
 
 find_wine
 ART=$BUILD/e2e
@@ -74,25 +54,6 @@ trap cleanup EXIT
 MRV_BUILD=$(sed -n 's/^MRV_PRODUCT_BUILD:STRING=//p' "$BUILD/CMakeCache.txt" 2>/dev/null)
 MRV_BUILD=${MRV_BUILD:-2563}
 OTHER_BUILDS=$(cd "$BUILD/product" && ls -d build[0-9]* 2>/dev/null | sed 's/^build//' | tr '\n' ' ')
-PRODUCT_WIN='C:\Program Files\Morvalente'
-TOOLS_WIN='C:\mrvtest'
-INSTALL_WIN="$PRODUCT_WIN\\Drivers\\install.exe"
-
-# lay_out: places the product and the test tools in the current prefix.
-lay_out() {
-  local product tools b
-  product=$(host_path "$PRODUCT_WIN")
-  tools=$(host_path "$TOOLS_WIN")
-  mkdir -p "$product/Drivers" "$tools"
-  cp "$STAGE/Drivers/"* "$product/Drivers/"
-  cp "$STAGE/mrvtray.exe" "$product/"
-  [ -f "$INSTALL_EXE" ] && cp "$INSTALL_EXE" "$product/Drivers/"
-  cp "$TOOLS/"*.exe "$tools/"
-  for b in $OTHER_BUILDS; do
-    mkdir -p "$tools/build$b"
-    cp "$BUILD/product/build$b/"*.dll "$tools/build$b/"
-  done
-}
 
 # shellcheck source=product.sh
 . "$HERE/product.sh"
@@ -116,28 +77,20 @@ fi
 
 PREFIXES+=("$ROOT/product")
 if new_prefix "$ROOT/product"; then
-  lay_out
+  # shellcheck disable=SC2086 # one word a build
+  lay_out $OTHER_BUILDS
   product_tests
   end_prefix
 else
   bad "Wine prefix for the product's parts" "wineboot failed (see $ART/wineboot-product.txt)"
 fi
 
-# While src/app/pending_operations.cpp stands in for parts of the installer
-# that have not landed, only the command words and the tray program's
-# control are tested; MRV_E2E_INSTALLER=1 runs every step all the same.
-PLACEHOLDERS=$HERE/../../src/app/pending_operations.cpp
 if [ -f "$INSTALL_EXE" ]; then
   PREFIXES+=("$ROOT/installer")
   if new_prefix "$ROOT/installer"; then
-    lay_out
-    installer_basic_tests
-    if [ ! -f "$PLACEHOLDERS" ] || [ -n "${MRV_E2E_INSTALLER:-}" ]; then
-      installer_tests
-    else
-      echo "SKIP - install and uninstall steps: placeholders still stand in for parts of the installer" \
-        "(src/app/pending_operations.cpp); MRV_E2E_INSTALLER=1 runs them"
-    fi
+    # shellcheck disable=SC2086 # one word a build
+    lay_out $OTHER_BUILDS
+    installer_tests
     end_prefix
   else
     bad "Wine prefix for the installer" "wineboot failed (see $ART/wineboot-installer.txt)"
