@@ -521,6 +521,7 @@ void ResetProcessObjects() {
 }
 
 void OnClock() {
+  FilesOnClock();
   ServicesOnClock();
   ProcessesOnClock();
 }
@@ -977,14 +978,7 @@ bool ApplyJson(const std::string &text, std::string *error) {
         m.osPlatform = os.value("platform", m.osPlatform);
       }
     }
-    if (j.contains("advanceMs")) {
-      detail::Advance(j["advanceMs"].get<uint64_t>());
-      // Holders whose time has come let go of their files.
-      auto &hs = m.holds;
-      for (size_t i = 0; i < hs.size(); ++i)
-        if (hs[i].releaseAtMs >= 0 && static_cast<uint64_t>(hs[i].releaseAtMs) <= m.clockMs)
-          hs.erase(hs.begin() + static_cast<long>(i--));
-    }
+    if (j.contains("advanceMs")) detail::Advance(j["advanceMs"].get<uint64_t>());
   } catch (const json::exception &e) {
     m = saved;
     if (error) *error = e.what();

@@ -846,4 +846,24 @@ TEST_F(SpoolerTest, AddPrinterDriverNeedsEveryFileBeforeCopyingAny) {
   EXPECT_FALSE(FileExists(std::string(kVersionDir) + "\\gwrdrv64.dll"));
 }
 
+TEST_F(SpoolerTest, AddPrinterDriverCopiesAFileOnceItsHolderLetsGo) {
+  M().spooler.drivers.clear();
+  M().spooler.printers.clear();
+  const std::string source = std::string(kX64Dir) + "\\gwrdrv64.dll";
+  WriteHostFile(source, "driver");
+  M().holds.push_back({source, 0, static_cast<int64_t>(M().clockMs) + 500, "setup program"});
+  DRIVER_INFO_3W d{};
+  d.cVersion = 3;
+  d.pName = const_cast<LPWSTR>(u"Morvalente printer");
+  d.pDriverPath = const_cast<LPWSTR>(u"gwrdrv64.dll");
+  d.pDataFile = d.pDriverPath;
+  d.pConfigFile = d.pDriverPath;
+  EXPECT_FALSE(AddPrinterDriverExW(nullptr, 3, reinterpret_cast<LPBYTE>(&d), APD_COPY_ALL_FILES));
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_SHARING_VIOLATION));
+  Sleep(500);
+  ASSERT_TRUE(AddPrinterDriverExW(nullptr, 3, reinterpret_cast<LPBYTE>(&d), APD_COPY_ALL_FILES));
+  EXPECT_TRUE(FileExists(std::string(kVersionDir) + "\\gwrdrv64.dll"));
+  EXPECT_TRUE(M().holds.empty()) << "a released hold is not kept";
+}
+
 }  // namespace
