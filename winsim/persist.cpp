@@ -838,7 +838,6 @@ bool ApplyJson(const std::string &text, std::string *error) {
       if (IEquals(m.spooler.defaultPrinter, name.get<std::string>())) m.spooler.defaultPrinter.clear();
     }
     if (j.contains("defaultPrinter")) m.spooler.defaultPrinter = j["defaultPrinter"];
-    size_t firstNewMonitor = m.spooler.monitors.size();
     for (auto &mon : j.value("addMonitors", json::array())) {
       for (auto &x : m.spooler.monitors)
         if (IEquals(x.name, mon["name"]) && IEquals(x.environment, mon.value("environment", "Windows x64")))
@@ -858,7 +857,6 @@ bool ApplyJson(const std::string &text, std::string *error) {
         if (IEquals(ms[i].name, name.get<std::string>())) ms.erase(ms.begin() + static_cast<long>(i--));
       if (ms.size() == count)
         throw BadChange{"removeMonitors: no monitor \"" + name.get<std::string>() + "\""};
-      firstNewMonitor = std::min(firstNewMonitor, ms.size());
     }
     for (auto &name : j.value("removeDrivers", json::array())) {
       auto &ds = m.spooler.drivers;
@@ -916,11 +914,14 @@ bool ApplyJson(const std::string &text, std::string *error) {
       }
     }
     // Monitors registered now are loaded when the spooler runs and finds their DLL.
-    auto &mons = m.spooler.monitors;
-    auto added = j.value("addMonitors", json::array());
-    for (size_t i = firstNewMonitor, k = 0; i < mons.size() && k < added.size(); ++i, ++k)
-      if (!added[k].contains("loaded"))
-        mons[i].loaded = internal::SpoolerRunning() && FileExists(internal::SystemPath(mons[i].dll));
+    // Found by name and environment: a removal in the same document may have
+    // taken others out of the list.
+    for (auto &mon : j.value("addMonitors", json::array())) {
+      if (mon.contains("loaded")) continue;
+      for (auto &x : m.spooler.monitors)
+        if (IEquals(x.name, mon["name"]) && IEquals(x.environment, mon.value("environment", "Windows x64")))
+          x.loaded = internal::SpoolerRunning() && FileExists(internal::SystemPath(x.dll));
+    }
     // Cleared first, so that a document can replace the faults.
     if (j.value("clearFaults", false)) m.faults.clear();
     for (auto &f : j.value("faults", json::array())) m.faults.push_back(FaultFromJson(f));

@@ -4,6 +4,7 @@
 
 #include <cstring>
 #include <filesystem>
+#include <map>
 
 #include "support/fixture.h"
 #include "winsim/winsim.h"
@@ -263,6 +264,28 @@ TEST_F(Persistence, RebootCarriesOutPendingDeletionsAndClearsTheList) {
                                 "PendingFileRenameOperations"),
             nullptr);
   EXPECT_EQ(winsim::M().services[0].state, static_cast<DWORD>(SERVICE_RUNNING));
+}
+
+TEST_F(Persistence, MonitorsAddedBesideARemovalAreLoadedByName) {
+  for (const char *dll : {"old.dll", "keep.dll", "x.dll", "y.dll"})
+    winsim::WriteHostFile(std::string("C:\\Windows\\System32\\") + dll, "monitor");
+  for (const char *name : {"Old", "Keep"}) {
+    winsim::Monitor mon;
+    mon.name = name;
+    mon.dll = std::string(name) == "Old" ? "old.dll" : "keep.dll";
+    mon.loaded = true;
+    winsim::M().spooler.monitors.push_back(mon);
+  }
+  std::string error;
+  ASSERT_TRUE(winsim::ApplyJson(R"({
+    "addMonitors": [{"name": "X", "dll": "x.dll"}, {"name": "Y", "dll": "y.dll", "loaded": false}],
+    "removeMonitors": ["Old"]
+  })",
+                                &error))
+      << error;
+  std::map<std::string, bool> loaded;
+  for (auto &mon : winsim::M().spooler.monitors) loaded[mon.name] = mon.loaded;
+  EXPECT_EQ(loaded, (std::map<std::string, bool>{{"Keep", true}, {"X", true}, {"Y", false}}));
 }
 
 }  // namespace
