@@ -866,4 +866,34 @@ TEST_F(SpoolerTest, AddPrinterDriverCopiesAFileOnceItsHolderLetsGo) {
   EXPECT_TRUE(M().holds.empty()) << "a released hold is not kept";
 }
 
+// Names in the ANSI code page (1252 here) are kept as the characters they
+// stand for, so the machine saves and reloads them and the same bytes find
+// them again.
+TEST_F(SpoolerTest, PrinterDataNamesInTheAnsiCodePageSurviveSaveAndLoad) {
+  HANDLE h = Open(u"Office", PRINTER_ALL_ACCESS);
+  ASSERT_NE(h, nullptr);
+  DWORD one = 1, two = 2;
+  ASSERT_EQ(SetPrinterDataA(h, const_cast<LPSTR>("Cl\xE9"), REG_DWORD, (LPBYTE)&one, 4), 0u);
+  ASSERT_EQ(SetPrinterDataExA(h, "R\xE9glages", "\xC9tat", REG_DWORD, (LPBYTE)&two, 4), 0u);
+  ClosePrinter(h);
+  ASSERT_NO_THROW(SaveMachine());
+  ASSERT_TRUE(LoadMachine(dir_));
+
+  const Printer &p = M().spooler.printers[0];
+  ASSERT_EQ(p.data.count(""), 1u);
+  ASSERT_EQ(p.data.at("").count("cl\u00e9"), 1u);
+  EXPECT_EQ(p.data.at("").at("cl\u00e9").name, "Cl\u00e9");
+  ASSERT_EQ(p.data.count("r\u00e9glages"), 1u);
+  EXPECT_EQ(p.data.at("r\u00e9glages").at("\u00c9tat").name, "\u00c9tat");
+
+  h = Open(u"Office", PRINTER_ALL_ACCESS);
+  BYTE buf[8];
+  DWORD type = 0, needed = 0;
+  ASSERT_EQ(GetPrinterDataA(h, const_cast<LPSTR>("cl\xE9"), &type, buf, sizeof buf, &needed), 0u);
+  EXPECT_EQ(std::memcmp(buf, &one, 4), 0);
+  ASSERT_EQ(GetPrinterDataExA(h, "r\xE9glages", "\xC9tat", &type, buf, sizeof buf, &needed), 0u);
+  EXPECT_EQ(std::memcmp(buf, &two, 4), 0);
+  ClosePrinter(h);
+}
+
 }  // namespace
