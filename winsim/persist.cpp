@@ -683,6 +683,12 @@ const std::vector<std::string> kPrinterKeys = {
     "subKey",  "data",       "default",  "printProcessor", "datatype", "share",      "server",
     "sepFile", "parameters", "priority", "status",         "jobs"};
 
+// Reads "MAJOR.MINOR" of a change document's "os".
+void ParseOsVersion(const json &os, unsigned *major, unsigned *minor) {
+  if (std::sscanf(os.get<std::string>().c_str(), "%u.%u", major, minor) != 2)
+    throw BadChange{"os: \"MAJOR.MINOR\" or {\"major\", \"minor\", \"build\"}"};
+}
+
 // Checks a whole change document before anything of it is applied.
 void CheckChange(const json &j) {
   CheckKeys(j,
@@ -736,6 +742,8 @@ void CheckChange(const json &j) {
   for (auto &f : ListOf(j, "files")) {
     CheckKeys(f, {"path", "text", "hex", "component", "delete", "hold", "release"}, "files");
     if (!f.contains("path")) throw BadChange{"files: a \"path\" is needed"};
+    std::string path = f["path"].get<std::string>();
+    if (HostPath(path).empty()) throw BadChange{"files: \"" + path + "\" is not on drive C:"};
     int contents = 0;
     for (const char *k : {"text", "hex", "component", "delete"}) contents += f.contains(k) ? 1 : 0;
     if (contents > 1) throw BadChange{"files: one of \"text\", \"hex\", \"component\", \"delete\""};
@@ -772,8 +780,13 @@ void CheckChange(const json &j) {
     }
   }
   for (auto &w : ListOf(j, "helpWindows")) CheckKeys(w, {"class", "title", "closesOnRequest"}, "helpWindows");
-  if (j.contains("os") && !j["os"].is_string())
-    CheckKeys(j["os"], {"major", "minor", "build", "platform"}, "os");
+  if (j.contains("os")) {
+    unsigned major = 0, minor = 0;
+    if (j["os"].is_string())
+      ParseOsVersion(j["os"], &major, &minor);
+    else
+      CheckKeys(j["os"], {"major", "minor", "build", "platform"}, "os");
+  }
 }
 
 // The build number of a released Windows version, or `otherwise`.
@@ -802,6 +815,35 @@ void SetDefaultMark(const json &j, Machine &m, const std::string &name) {
     m.spooler.defaultPrinter.clear();
 }
 
+// The files of drive C: a change document touches, as they were before it,
+// so that a document that fails can put them back.
+struct FileUndo {
+  struct Kept {
+    std::string path;
+    bool existed = false;
+    std::string bytes;
+  };
+  std::vector<Kept> kept;
+
+  void Keep(const std::string &path) {
+    for (auto &k : kept)
+      if (internal::PathKey(k.path) == internal::PathKey(path)) return;
+    Kept k;
+    k.path = path;
+    k.existed = FileExists(path) && ReadHostFile(path, &k.bytes);
+    kept.push_back(k);
+  }
+
+  void Restore() {
+    for (auto k = kept.rbegin(); k != kept.rend(); ++k) {
+      if (k->existed)
+        WriteHostFile(k->path, k->bytes);
+      else
+        RemoveHostFile(k->path);
+    }
+  }
+};
+
 }  // namespace
 
 bool ApplyJson(const std::string &text, std::string *error) {
@@ -812,6 +854,7 @@ bool ApplyJson(const std::string &text, std::string *error) {
   }
   Machine &m = M();
   Machine saved = m;  // a document that fails changes nothing of the state
+  FileUndo undo;      // nor of drive C:
   try {
     CheckChange(j);
     if (j.contains("set")) MergeState(j["set"], m);
@@ -889,7 +932,7 @@ bool ApplyJson(const std::string &text, std::string *error) {
     }
     for (auto &f : j.value("files", json::array())) {
       std::string path = f.value("path", "");
-      if (HostPath(path).empty()) throw BadChange{"files: \"" + path + "\" is not on drive C:"};
+      undo.Keep(path);
       if (f.value("delete", false)) {
         RemoveHostFile(path);
       } else if (f.contains("component")) {
@@ -967,8 +1010,7 @@ bool ApplyJson(const std::string &text, std::string *error) {
       const json &os = j["os"];
       if (os.is_string()) {
         unsigned major = 0, minor = 0;
-        if (std::sscanf(os.get<std::string>().c_str(), "%u.%u", &major, &minor) != 2)
-          throw BadChange{"os: \"MAJOR.MINOR\" or {\"major\", \"minor\", \"build\"}"};
+        ParseOsVersion(os, &major, &minor);
         m.osMajor = major;
         m.osMinor = minor;
         m.osBuild = KnownOsBuild(major, minor, m.osBuild);
@@ -982,10 +1024,12 @@ bool ApplyJson(const std::string &text, std::string *error) {
     if (j.contains("advanceMs")) detail::Advance(j["advanceMs"].get<uint64_t>());
   } catch (const json::exception &e) {
     m = saved;
+    undo.Restore();
     if (error) *error = e.what();
     return false;
   } catch (const BadChange &e) {
     m = saved;
+    undo.Restore();
     if (error) *error = e.what;
     return false;
   }

@@ -288,4 +288,43 @@ TEST_F(Persistence, MonitorsAddedBesideARemovalAreLoadedByName) {
   EXPECT_EQ(loaded, (std::map<std::string, bool>{{"Keep", true}, {"X", true}, {"Y", false}}));
 }
 
+// A document that is refused leaves drive C: as it was, whichever of its
+// parts is at fault.
+struct RefusedChange {
+  const char *name;
+  const char *document;
+};
+
+TEST_F(Persistence, RefusedChangeDocumentsLeaveDriveCAsItWas) {
+  const RefusedChange rows[] = {
+      {"a path off drive C:",
+       R"({"files": [{"path": "C:\\Temp\\old.txt", "text": "changed"}, {"path": "C:\\Temp\\new.txt", "text": "x"},
+                     {"path": "D:\\elsewhere.txt", "text": "y"}]})"},
+      {"an os that is no version",
+       R"({"files": [{"path": "C:\\Temp\\old.txt", "text": "changed"}, {"path": "C:\\Temp\\new.txt", "text": "x"}],
+           "os": "ten"})"},
+      {"a deletion before an os that is no version",
+       R"({"files": [{"path": "C:\\Temp\\old.txt", "delete": true}], "os": "ten"})"},
+      {"a later step of the wrong type",
+       R"({"files": [{"path": "C:\\Temp\\old.txt", "text": "changed"}, {"path": "C:\\Temp\\new.txt", "text": "x"}],
+           "shift": "yes"})"},
+      {"a later file of the wrong type",
+       R"({"files": [{"path": "C:\\Temp\\old.txt", "text": "changed"}, {"path": "C:\\Temp\\new.txt", "text": "x"},
+                     {"path": "C:\\Temp\\third.txt", "text": 5}]})"},
+  };
+  for (const RefusedChange &row : rows) {
+    winsim::WriteHostFile("C:\\Temp\\old.txt", "original");
+    std::string before = winsim::ToJson(winsim::M());
+    std::string error;
+    EXPECT_FALSE(winsim::ApplyJson(row.document, &error)) << row.name;
+    EXPECT_FALSE(error.empty()) << row.name;
+    std::string bytes;
+    EXPECT_TRUE(winsim::ReadHostFile("C:\\Temp\\old.txt", &bytes)) << row.name;
+    EXPECT_EQ(bytes, "original") << row.name;
+    EXPECT_FALSE(winsim::FileExists("C:\\Temp\\new.txt")) << row.name;
+    EXPECT_FALSE(winsim::FileExists("C:\\Temp\\third.txt")) << row.name;
+    EXPECT_EQ(winsim::ToJson(winsim::M()), before) << row.name;
+  }
+}
+
 }  // namespace
