@@ -896,4 +896,19 @@ TEST_F(SpoolerTest, PrinterDataNamesInTheAnsiCodePageSurviveSaveAndLoad) {
   ClosePrinter(h);
 }
 
+// Reading an ANSI name is the machine's own work, not a conversion call of
+// the process: a fault meant for the installer's conversions leaves it alone.
+TEST_F(SpoolerTest, AnsiNamesAreReadWithoutTheProcesssConversionCall) {
+  HANDLE h = Open(u"Office", PRINTER_ALL_ACCESS);
+  ASSERT_NE(h, nullptr);
+  AddFault("MultiByteToWideChar", ERROR_INVALID_PARAMETER, 1, 1, true);
+  DWORD one = 1;
+  ASSERT_EQ(SetPrinterDataExA(h, "DsUser", "Cl\xE9", REG_DWORD, (LPBYTE)&one, 4), 0u);
+  ClosePrinter(h);
+  EXPECT_EQ(CallCount("MultiByteToWideChar"), 0u);
+  const auto &values = M().spooler.printers[0].data.at("dsuser");
+  ASSERT_EQ(values.count("cl\u00e9"), 1u);
+  EXPECT_EQ(values.at("cl\u00e9").name, "Cl\u00e9");
+}
+
 }  // namespace
