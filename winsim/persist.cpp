@@ -974,12 +974,10 @@ bool ApplyJson(const std::string &text, std::string *error) {
       if (s != nullptr) {
         DWORD before = s->state;
         ServiceFromJson(j["spoolerService"], *s);
-        if (before != s->state) {
-          if (s->state == SERVICE_RUNNING)
-            internal::SpoolerStarted();
-          else
-            internal::SpoolerStopped();
-        }
+        // As a state change of the service: the monitors stay loaded until a
+        // stop has completed.
+        if (before != s->state && s->state == SERVICE_RUNNING) internal::SpoolerStarted();
+        if (before != s->state && s->state == SERVICE_STOPPED) internal::SpoolerStopped();
       }
     }
     if (j.contains("scmUnopenable")) m.scmUnopenable = j["scmUnopenable"];

@@ -5,6 +5,7 @@
 //
 // Monitors live in spooler_monitors.cpp, drivers in spooler_drivers.cpp and
 // printer data in spooler_data.cpp.
+#include <algorithm>
 #include <cstring>
 #include <map>
 
@@ -128,31 +129,26 @@ std::string HandleText(HANDLE h) {
 
 namespace internal {
 
-void SpoolerStarted() {
-  // The spooler loads the DLL of every registered monitor that it can find;
-  // DLLs of monitors removed during its last run are gone.
+namespace {
+// A monitor removed while the spooler ran keeps its DLL loaded only until
+// the spooler stops; then it is gone from the list.
+void ForgetRemovedMonitors() {
   auto &mons = M().spooler.monitors;
-  for (size_t i = 0; i < mons.size();) {
-    if (mons[i].removed) {
-      mons.erase(mons.begin() + static_cast<long>(i));
-      continue;
-    }
-    mons[i].loaded = FileExists(SystemPath(mons[i].dll));
-    ++i;
-  }
+  mons.erase(std::remove_if(mons.begin(), mons.end(), [](const Monitor &m) { return m.removed; }),
+             mons.end());
+}
+}  // namespace
+
+void SpoolerStarted() {
+  // The spooler loads the DLL of every registered monitor that it can find.
+  ForgetRemovedMonitors();
+  for (auto &m : M().spooler.monitors) m.loaded = FileExists(SystemPath(m.dll));
   ++g_epoch;
 }
 
 void SpoolerStopped() {
-  auto &mons = M().spooler.monitors;
-  for (size_t i = 0; i < mons.size();) {
-    if (mons[i].removed) {
-      mons.erase(mons.begin() + static_cast<long>(i));
-      continue;
-    }
-    mons[i].loaded = false;
-    ++i;
-  }
+  ForgetRemovedMonitors();
+  for (auto &m : M().spooler.monitors) m.loaded = false;
 }
 
 void SpoolerResetProcess() {

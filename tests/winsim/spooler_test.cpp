@@ -911,4 +911,36 @@ TEST_F(SpoolerTest, AnsiNamesAreReadWithoutTheProcesssConversionCall) {
   EXPECT_EQ(values.at("cl\u00e9").name, "Cl\u00e9");
 }
 
+// A change document that sets the spooler's state acts as the service does:
+// a stop that is still pending keeps the monitors' DLLs loaded (a removed
+// monitor's too), a completed stop unloads them and forgets removed monitors.
+TEST_F(SpoolerTest, DocumentedSpoolerStateKeepsMonitorsUntilTheStopCompletes) {
+  struct Row {
+    const char *name;
+    const char *state;
+    bool loaded;       // the registered monitor's DLL
+    bool removedKept;  // the removed monitor still listed with its DLL
+  };
+  const Row rows[] = {
+      {"stop pending", "stop pending", true, true},
+      {"stopped", "stopped", false, false},
+  };
+  for (const Row &row : rows) {
+    TearDown();
+    SetUp();
+    WriteHostFile("C:\\Windows\\System32\\old.dll", "monitor");
+    Monitor old;
+    old.name = "Old:";
+    old.dll = "old.dll";
+    old.loaded = true;
+    old.removed = true;
+    M().spooler.monitors.push_back(old);
+    SetSpooler(row.state);
+    EXPECT_EQ(M().spooler.monitors[0].loaded, row.loaded) << row.name;
+    bool kept = M().spooler.monitors.size() == 2 && M().spooler.monitors[1].loaded;
+    EXPECT_EQ(kept, row.removedKept) << row.name;
+    EXPECT_EQ(DeleteFileW(u"C:\\Windows\\System32\\gwrmon64.dll") != 0, !row.loaded) << row.name;
+  }
+}
+
 }  // namespace
