@@ -490,7 +490,24 @@ std::string Parent(const std::string &winPath) {
   return pos == std::string::npos ? std::string() : winPath.substr(0, pos);
 }
 
+// The build number of a released Windows version, or `otherwise`.
+DWORD KnownOsBuild(unsigned major, unsigned minor, DWORD otherwise) {
+  static const struct {
+    unsigned major, minor;
+    DWORD build;
+  } known[] = {{5, 1, 2600}, {5, 2, 3790}, {6, 0, 6002},  {6, 1, 7601},
+               {6, 2, 9200}, {6, 3, 9600}, {10, 0, 19045}};
+  for (auto &k : known)
+    if (k.major == major && k.minor == minor) return k.build;
+  return otherwise;
+}
+
 }  // namespace
+
+std::string DefaultTrayPath(const std::string &installerDir) {
+  std::string up = Parent(installerDir);
+  return (up.empty() ? std::string("C:") : up) + "\\mrvtray.exe";
+}
 
 std::string ToJson(const Machine &m) {
   return StateJson(m).dump(2);
@@ -535,6 +552,7 @@ void NewMachine(const std::string &dir, const NewMachineOptions &opt) {
   m.dir = dir;
   m.osMajor = opt.osMajor;
   m.osMinor = opt.osMinor;
+  m.osBuild = opt.osBuild != 0 ? opt.osBuild : KnownOsBuild(opt.osMajor, opt.osMinor, m.osBuild);
   m.modulePath = opt.installerDir + "\\install.exe";
   Service spooler;
   spooler.name = "spooler";
@@ -555,11 +573,7 @@ void NewMachine(const std::string &dir, const NewMachineOptions &opt) {
     WriteHostFile(opt.installerDir + "\\gwrui64.dll", MakeComponentFile("gwrui64.dll", opt.uiBuild));
     WriteHostFile(opt.installerDir + "\\gwrhelp.chm", "ITSF help file of the product\n");
   }
-  if (opt.trayFile) {
-    std::string up = Parent(opt.installerDir);
-    WriteHostFile((up.empty() ? std::string("C:") : up) + "\\mrvtray.exe",
-                  MakeComponentFile("mrvtray.exe", 2563));
-  }
+  if (opt.trayFile) WriteHostFile(DefaultTrayPath(opt.installerDir), MakeComponentFile("mrvtray.exe", 2563));
   SaveMachine();
 }
 
@@ -789,18 +803,6 @@ void CheckChange(const json &j) {
   }
 }
 
-// The build number of a released Windows version, or `otherwise`.
-DWORD KnownOsBuild(unsigned major, unsigned minor, DWORD otherwise) {
-  static const struct {
-    unsigned major, minor;
-    DWORD build;
-  } known[] = {{5, 1, 2600}, {5, 2, 3790}, {6, 0, 6002},  {6, 1, 7601},
-               {6, 2, 9200}, {6, 3, 9600}, {10, 0, 19045}};
-  for (auto &k : known)
-    if (k.major == major && k.minor == minor) return k.build;
-  return otherwise;
-}
-
 Printer *FindPrinterNamed(Machine &m, const std::string &name) {
   for (auto &p : m.spooler.printers)
     if (IEquals(p.name, name)) return &p;
@@ -986,11 +988,7 @@ bool ApplyJson(const std::string &text, std::string *error) {
       TrayFromJson(t, m.tray);
       if (t.contains("running")) m.tray.exitAtMs = -1;
       // A running tray program without a path runs from one directory above the installer's.
-      if (m.tray.running && m.tray.path.empty()) {
-        std::string installerDir = Parent(m.modulePath);
-        std::string up = Parent(installerDir);
-        m.tray.path = (up.empty() ? std::string("C:") : up) + "\\mrvtray.exe";
-      }
+      if (m.tray.running && m.tray.path.empty()) m.tray.path = DefaultTrayPath(Parent(m.modulePath));
     }
     if (j.contains("helpWindows")) {
       m.helpWindows.clear();

@@ -327,4 +327,37 @@ TEST_F(Persistence, RefusedChangeDocumentsLeaveDriveCAsItWas) {
   }
 }
 
+// A new machine of a chosen Windows version carries that version's build
+// without a further change, and its tray program sits one directory above
+// the installer's.
+struct NewMachineRow {
+  const char *name;
+  DWORD major, minor, build;  // build 0: the released version's
+  const char *installerDir;
+  DWORD wantBuild;
+  const char *wantTray;
+};
+
+TEST_F(Persistence, NewMachineTakesTheBuildOfItsVersionAndPlacesTheTrayProgram) {
+  const NewMachineRow rows[] = {
+      {"Windows 7", 6, 1, 0, "C:\\Program Files\\Morvalente\\Drivers", 7601,
+       "C:\\Program Files\\Morvalente\\mrvtray.exe"},
+      {"XP with its build given", 5, 1, 2700, "C:\\Setup\\Drivers", 2700, "C:\\Setup\\mrvtray.exe"},
+      {"an unknown version", 11, 0, 0, "C:\\Drivers", 19045, "C:\\mrvtray.exe"},
+  };
+  for (const NewMachineRow &row : rows) {
+    winsim::NewMachineOptions opt;
+    opt.osMajor = row.major;
+    opt.osMinor = row.minor;
+    opt.osBuild = row.build;
+    opt.installerDir = row.installerDir;
+    winsim::NewMachine(dir_, opt);
+    ASSERT_TRUE(winsim::LoadMachine(dir_)) << row.name;
+    EXPECT_EQ(winsim::M().osMajor, row.major) << row.name;
+    EXPECT_EQ(winsim::M().osBuild, row.wantBuild) << row.name;
+    EXPECT_EQ(winsim::DefaultTrayPath(row.installerDir), row.wantTray) << row.name;
+    EXPECT_TRUE(winsim::FileExists(row.wantTray)) << row.name;
+  }
+}
+
 }  // namespace
