@@ -374,6 +374,20 @@ static const char16_t kCp1252High[32] = {0x20AC, 0x0081, 0x201A, 0x0192, 0x201E,
                                          0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022, 0x2013, 0x2014,
                                          0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178};
 
+static char16_t Cp1252Char(uint8_t b) {
+  return (b >= 0x80 && b < 0xA0) ? kCp1252High[b - 0x80] : static_cast<char16_t>(b);
+}
+
+namespace winsim {
+// The machine's own reading of ANSI names: not a call of the process, so it
+// is neither counted nor faulted.
+std::string AnsiToUtf8(const char *s) {
+  std::u16string w;
+  for (; s != nullptr && *s != 0; ++s) w += Cp1252Char(static_cast<uint8_t>(*s));
+  return ToUtf8(w);
+}
+}  // namespace winsim
+
 int WINAPI MultiByteToWideChar(UINT CodePage, DWORD dwFlags, LPCSTR lpMultiByteStr, int cbMultiByte,
                                LPWSTR lpWideCharStr, int cchWideChar) {
   (void)dwFlags;
@@ -392,10 +406,7 @@ int WINAPI MultiByteToWideChar(UINT CodePage, DWORD dwFlags, LPCSTR lpMultiByteS
     SetLastError(ERROR_INSUFFICIENT_BUFFER);
     return 0;
   }
-  for (int i = 0; i < n; ++i) {
-    uint8_t b = static_cast<uint8_t>(lpMultiByteStr[i]);
-    lpWideCharStr[i] = (b >= 0x80 && b < 0xA0) ? kCp1252High[b - 0x80] : static_cast<char16_t>(b);
-  }
+  for (int i = 0; i < n; ++i) lpWideCharStr[i] = Cp1252Char(static_cast<uint8_t>(lpMultiByteStr[i]));
   return n;
 }
 

@@ -7,6 +7,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
@@ -128,6 +129,15 @@ void FilesResetProcess() {
   g_files.clear();
 }
 
+bool HoldReleased(const FileHold &h) {
+  return h.releaseAtMs >= 0 && static_cast<uint64_t>(h.releaseAtMs) <= M().clockMs;
+}
+
+void FilesOnClock() {
+  auto &holds = M().holds;
+  holds.erase(std::remove_if(holds.begin(), holds.end(), HoldReleased), holds.end());
+}
+
 bool FileBlocked(const std::string &winPath, DWORD desiredAccess, DWORD shareMode) {
   std::string key = PathKey(winPath);
   bool wantRead = (desiredAccess & GENERIC_READ) != 0;
@@ -142,7 +152,7 @@ bool FileBlocked(const std::string &winPath, DWORD desiredAccess, DWORD shareMod
     return false;
   };
   for (auto &h : M().holds)
-    if (PathKey(h.path) == key && conflicts(GENERIC_READ, h.share)) return true;
+    if (!HoldReleased(h) && PathKey(h.path) == key && conflicts(GENERIC_READ, h.share)) return true;
   for (auto &f : g_files)
     if (f.second.key == key && conflicts(f.second.access, f.second.share)) return true;
   return false;
@@ -155,17 +165,6 @@ using namespace winsim;
 using winsim::internal::PathKey;
 
 namespace {
-
-// Drops the holds whose holder has let go by now.
-void ExpireHolds() {
-  auto &holds = M().holds;
-  for (size_t i = 0; i < holds.size();) {
-    if (holds[i].releaseAtMs >= 0 && static_cast<uint64_t>(holds[i].releaseAtMs) <= M().clockMs)
-      holds.erase(holds.begin() + static_cast<long>(i));
-    else
-      ++i;
-  }
-}
 
 // A monitor DLL that the spooler has loaded: in use while it runs and
 // until a stop has completed.
@@ -214,7 +213,6 @@ HANDLE WINAPI CreateFileW(LPCWSTR lpFileName, DWORD dwDesiredAccess, DWORD dwSha
                           DWORD dwFlagsAndAttributes, HANDLE hTemplateFile) {
   std::string path = ToUtf8(lpFileName);
   if (detail::Enter("CreateFileW", path)) return INVALID_HANDLE_VALUE;
-  ExpireHolds();
   std::string host = HostPath(path);
   if (BeyondMaxPath(lpFileName)) {
     SetLastError(ERROR_PATH_NOT_FOUND);
@@ -318,7 +316,6 @@ BOOL WINAPI WriteFile(HANDLE hFile, LPCVOID lpBuffer, DWORD nNumberOfBytesToWrit
 BOOL WINAPI DeleteFileW(LPCWSTR lpFileName) {
   std::string path = ToUtf8(lpFileName);
   if (detail::Enter("DeleteFileW", path)) return FALSE;
-  ExpireHolds();
   std::string host = HostPath(path);
   struct stat st;
   if (BeyondMaxPath(lpFileName)) {

@@ -26,6 +26,10 @@ void SpoolerStopped();
 
 // Files (files.cpp)
 void FilesResetProcess();
+// True when the holder of `h` has let go by the current virtual time.
+bool HoldReleased(const FileHold &h);
+// Drops the holds whose holder has let go by now.
+void FilesOnClock();
 // True when a file is open (by this process or another) in a way that
 // forbids the access asked for.
 bool FileBlocked(const std::string &winPath, DWORD desiredAccess, DWORD shareMode);

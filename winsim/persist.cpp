@@ -490,7 +490,24 @@ std::string Parent(const std::string &winPath) {
   return pos == std::string::npos ? std::string() : winPath.substr(0, pos);
 }
 
+// The build number of a released Windows version, or `otherwise`.
+DWORD KnownOsBuild(unsigned major, unsigned minor, DWORD otherwise) {
+  static const struct {
+    unsigned major, minor;
+    DWORD build;
+  } known[] = {{5, 1, 2600}, {5, 2, 3790}, {6, 0, 6002},  {6, 1, 7601},
+               {6, 2, 9200}, {6, 3, 9600}, {10, 0, 19045}};
+  for (auto &k : known)
+    if (k.major == major && k.minor == minor) return k.build;
+  return otherwise;
+}
+
 }  // namespace
+
+std::string DefaultTrayPath(const std::string &installerDir) {
+  std::string up = Parent(installerDir);
+  return (up.empty() ? std::string("C:") : up) + "\\mrvtray.exe";
+}
 
 std::string ToJson(const Machine &m) {
   return StateJson(m).dump(2);
@@ -521,6 +538,7 @@ void ResetProcessObjects() {
 }
 
 void OnClock() {
+  FilesOnClock();
   ServicesOnClock();
   ProcessesOnClock();
 }
@@ -534,6 +552,7 @@ void NewMachine(const std::string &dir, const NewMachineOptions &opt) {
   m.dir = dir;
   m.osMajor = opt.osMajor;
   m.osMinor = opt.osMinor;
+  m.osBuild = opt.osBuild != 0 ? opt.osBuild : KnownOsBuild(opt.osMajor, opt.osMinor, m.osBuild);
   m.modulePath = opt.installerDir + "\\install.exe";
   Service spooler;
   spooler.name = "spooler";
@@ -554,11 +573,7 @@ void NewMachine(const std::string &dir, const NewMachineOptions &opt) {
     WriteHostFile(opt.installerDir + "\\gwrui64.dll", MakeComponentFile("gwrui64.dll", opt.uiBuild));
     WriteHostFile(opt.installerDir + "\\gwrhelp.chm", "ITSF help file of the product\n");
   }
-  if (opt.trayFile) {
-    std::string up = Parent(opt.installerDir);
-    WriteHostFile((up.empty() ? std::string("C:") : up) + "\\mrvtray.exe",
-                  MakeComponentFile("mrvtray.exe", 2563));
-  }
+  if (opt.trayFile) WriteHostFile(DefaultTrayPath(opt.installerDir), MakeComponentFile("mrvtray.exe", 2563));
   SaveMachine();
 }
 
@@ -682,6 +697,12 @@ const std::vector<std::string> kPrinterKeys = {
     "subKey",  "data",       "default",  "printProcessor", "datatype", "share",      "server",
     "sepFile", "parameters", "priority", "status",         "jobs"};
 
+// Reads "MAJOR.MINOR" of a change document's "os".
+void ParseOsVersion(const json &os, unsigned *major, unsigned *minor) {
+  if (std::sscanf(os.get<std::string>().c_str(), "%u.%u", major, minor) != 2)
+    throw BadChange{"os: \"MAJOR.MINOR\" or {\"major\", \"minor\", \"build\"}"};
+}
+
 // Checks a whole change document before anything of it is applied.
 void CheckChange(const json &j) {
   CheckKeys(j,
@@ -735,6 +756,8 @@ void CheckChange(const json &j) {
   for (auto &f : ListOf(j, "files")) {
     CheckKeys(f, {"path", "text", "hex", "component", "delete", "hold", "release"}, "files");
     if (!f.contains("path")) throw BadChange{"files: a \"path\" is needed"};
+    std::string path = f["path"].get<std::string>();
+    if (HostPath(path).empty()) throw BadChange{"files: \"" + path + "\" is not on drive C:"};
     int contents = 0;
     for (const char *k : {"text", "hex", "component", "delete"}) contents += f.contains(k) ? 1 : 0;
     if (contents > 1) throw BadChange{"files: one of \"text\", \"hex\", \"component\", \"delete\""};
@@ -771,20 +794,13 @@ void CheckChange(const json &j) {
     }
   }
   for (auto &w : ListOf(j, "helpWindows")) CheckKeys(w, {"class", "title", "closesOnRequest"}, "helpWindows");
-  if (j.contains("os") && !j["os"].is_string())
-    CheckKeys(j["os"], {"major", "minor", "build", "platform"}, "os");
-}
-
-// The build number of a released Windows version, or `otherwise`.
-DWORD KnownOsBuild(unsigned major, unsigned minor, DWORD otherwise) {
-  static const struct {
-    unsigned major, minor;
-    DWORD build;
-  } known[] = {{5, 1, 2600}, {5, 2, 3790}, {6, 0, 6002},  {6, 1, 7601},
-               {6, 2, 9200}, {6, 3, 9600}, {10, 0, 19045}};
-  for (auto &k : known)
-    if (k.major == major && k.minor == minor) return k.build;
-  return otherwise;
+  if (j.contains("os")) {
+    unsigned major = 0, minor = 0;
+    if (j["os"].is_string())
+      ParseOsVersion(j["os"], &major, &minor);
+    else
+      CheckKeys(j["os"], {"major", "minor", "build", "platform"}, "os");
+  }
 }
 
 Printer *FindPrinterNamed(Machine &m, const std::string &name) {
@@ -801,6 +817,35 @@ void SetDefaultMark(const json &j, Machine &m, const std::string &name) {
     m.spooler.defaultPrinter.clear();
 }
 
+// The files of drive C: a change document touches, as they were before it,
+// so that a document that fails can put them back.
+struct FileUndo {
+  struct Kept {
+    std::string path;
+    bool existed = false;
+    std::string bytes;
+  };
+  std::vector<Kept> kept;
+
+  void Keep(const std::string &path) {
+    for (auto &k : kept)
+      if (internal::PathKey(k.path) == internal::PathKey(path)) return;
+    Kept k;
+    k.path = path;
+    k.existed = FileExists(path) && ReadHostFile(path, &k.bytes);
+    kept.push_back(k);
+  }
+
+  void Restore() {
+    for (auto k = kept.rbegin(); k != kept.rend(); ++k) {
+      if (k->existed)
+        WriteHostFile(k->path, k->bytes);
+      else
+        RemoveHostFile(k->path);
+    }
+  }
+};
+
 }  // namespace
 
 bool ApplyJson(const std::string &text, std::string *error) {
@@ -811,6 +856,7 @@ bool ApplyJson(const std::string &text, std::string *error) {
   }
   Machine &m = M();
   Machine saved = m;  // a document that fails changes nothing of the state
+  FileUndo undo;      // nor of drive C:
   try {
     CheckChange(j);
     if (j.contains("set")) MergeState(j["set"], m);
@@ -837,7 +883,6 @@ bool ApplyJson(const std::string &text, std::string *error) {
       if (IEquals(m.spooler.defaultPrinter, name.get<std::string>())) m.spooler.defaultPrinter.clear();
     }
     if (j.contains("defaultPrinter")) m.spooler.defaultPrinter = j["defaultPrinter"];
-    size_t firstNewMonitor = m.spooler.monitors.size();
     for (auto &mon : j.value("addMonitors", json::array())) {
       for (auto &x : m.spooler.monitors)
         if (IEquals(x.name, mon["name"]) && IEquals(x.environment, mon.value("environment", "Windows x64")))
@@ -857,7 +902,6 @@ bool ApplyJson(const std::string &text, std::string *error) {
         if (IEquals(ms[i].name, name.get<std::string>())) ms.erase(ms.begin() + static_cast<long>(i--));
       if (ms.size() == count)
         throw BadChange{"removeMonitors: no monitor \"" + name.get<std::string>() + "\""};
-      firstNewMonitor = std::min(firstNewMonitor, ms.size());
     }
     for (auto &name : j.value("removeDrivers", json::array())) {
       auto &ds = m.spooler.drivers;
@@ -890,7 +934,7 @@ bool ApplyJson(const std::string &text, std::string *error) {
     }
     for (auto &f : j.value("files", json::array())) {
       std::string path = f.value("path", "");
-      if (HostPath(path).empty()) throw BadChange{"files: \"" + path + "\" is not on drive C:"};
+      undo.Keep(path);
       if (f.value("delete", false)) {
         RemoveHostFile(path);
       } else if (f.contains("component")) {
@@ -915,11 +959,14 @@ bool ApplyJson(const std::string &text, std::string *error) {
       }
     }
     // Monitors registered now are loaded when the spooler runs and finds their DLL.
-    auto &mons = m.spooler.monitors;
-    auto added = j.value("addMonitors", json::array());
-    for (size_t i = firstNewMonitor, k = 0; i < mons.size() && k < added.size(); ++i, ++k)
-      if (!added[k].contains("loaded"))
-        mons[i].loaded = internal::SpoolerRunning() && FileExists(internal::SystemPath(mons[i].dll));
+    // Found by name and environment: a removal in the same document may have
+    // taken others out of the list.
+    for (auto &mon : j.value("addMonitors", json::array())) {
+      if (mon.contains("loaded")) continue;
+      for (auto &x : m.spooler.monitors)
+        if (IEquals(x.name, mon["name"]) && IEquals(x.environment, mon.value("environment", "Windows x64")))
+          x.loaded = internal::SpoolerRunning() && FileExists(internal::SystemPath(x.dll));
+    }
     // Cleared first, so that a document can replace the faults.
     if (j.value("clearFaults", false)) m.faults.clear();
     for (auto &f : j.value("faults", json::array())) m.faults.push_back(FaultFromJson(f));
@@ -929,12 +976,10 @@ bool ApplyJson(const std::string &text, std::string *error) {
       if (s != nullptr) {
         DWORD before = s->state;
         ServiceFromJson(j["spoolerService"], *s);
-        if (before != s->state) {
-          if (s->state == SERVICE_RUNNING)
-            internal::SpoolerStarted();
-          else
-            internal::SpoolerStopped();
-        }
+        // As a state change of the service: the monitors stay loaded until a
+        // stop has completed.
+        if (before != s->state && s->state == SERVICE_RUNNING) internal::SpoolerStarted();
+        if (before != s->state && s->state == SERVICE_STOPPED) internal::SpoolerStopped();
       }
     }
     if (j.contains("scmUnopenable")) m.scmUnopenable = j["scmUnopenable"];
@@ -943,11 +988,7 @@ bool ApplyJson(const std::string &text, std::string *error) {
       TrayFromJson(t, m.tray);
       if (t.contains("running")) m.tray.exitAtMs = -1;
       // A running tray program without a path runs from one directory above the installer's.
-      if (m.tray.running && m.tray.path.empty()) {
-        std::string installerDir = Parent(m.modulePath);
-        std::string up = Parent(installerDir);
-        m.tray.path = (up.empty() ? std::string("C:") : up) + "\\mrvtray.exe";
-      }
+      if (m.tray.running && m.tray.path.empty()) m.tray.path = DefaultTrayPath(Parent(m.modulePath));
     }
     if (j.contains("helpWindows")) {
       m.helpWindows.clear();
@@ -965,8 +1006,7 @@ bool ApplyJson(const std::string &text, std::string *error) {
       const json &os = j["os"];
       if (os.is_string()) {
         unsigned major = 0, minor = 0;
-        if (std::sscanf(os.get<std::string>().c_str(), "%u.%u", &major, &minor) != 2)
-          throw BadChange{"os: \"MAJOR.MINOR\" or {\"major\", \"minor\", \"build\"}"};
+        ParseOsVersion(os, &major, &minor);
         m.osMajor = major;
         m.osMinor = minor;
         m.osBuild = KnownOsBuild(major, minor, m.osBuild);
@@ -977,20 +1017,15 @@ bool ApplyJson(const std::string &text, std::string *error) {
         m.osPlatform = os.value("platform", m.osPlatform);
       }
     }
-    if (j.contains("advanceMs")) {
-      detail::Advance(j["advanceMs"].get<uint64_t>());
-      // Holders whose time has come let go of their files.
-      auto &hs = m.holds;
-      for (size_t i = 0; i < hs.size(); ++i)
-        if (hs[i].releaseAtMs >= 0 && static_cast<uint64_t>(hs[i].releaseAtMs) <= m.clockMs)
-          hs.erase(hs.begin() + static_cast<long>(i--));
-    }
+    if (j.contains("advanceMs")) detail::Advance(j["advanceMs"].get<uint64_t>());
   } catch (const json::exception &e) {
     m = saved;
+    undo.Restore();
     if (error) *error = e.what();
     return false;
   } catch (const BadChange &e) {
     m = saved;
+    undo.Restore();
     if (error) *error = e.what;
     return false;
   }

@@ -11,7 +11,9 @@ namespace {
 std::map<const void *, std::string> g_openKeys;  // handle -> full key path
 std::map<const void *, REGSAM> g_keyAccess;      // handle -> access it was opened with
 
-bool IsPredefined(HKEY h) { return h == HKEY_LOCAL_MACHINE || h == HKEY_CURRENT_USER || h == HKEY_CLASSES_ROOT; }
+bool IsPredefined(HKEY h) {
+  return h == HKEY_LOCAL_MACHINE || h == HKEY_CURRENT_USER || h == HKEY_CLASSES_ROOT;
+}
 
 // True when the handle was opened with `need` (the predefined keys have
 // every right).
@@ -49,17 +51,6 @@ std::string Normalize(const std::string &path) {
   return out;
 }
 }  // namespace
-
-std::string AnsiToUtf8(const char *s) {
-  // Code page 1252, as the machine's ANSI code page.
-  std::u16string w;
-  if (s != nullptr) {
-    size_t n = std::strlen(s);
-    w.resize(n);
-    if (n > 0) MultiByteToWideChar(CP_ACP, 0, s, static_cast<int>(n), w.data(), static_cast<int>(n));
-  }
-  return ToUtf8(w);
-}
 
 RegKey *FindKey(const std::string &path) {
   auto it = M().registry.find(Lower(Normalize(path)));

@@ -5,6 +5,7 @@
 //
 // Monitors live in spooler_monitors.cpp, drivers in spooler_drivers.cpp and
 // printer data in spooler_data.cpp.
+#include <algorithm>
 #include <cstring>
 #include <map>
 
@@ -70,20 +71,16 @@ bool ValidPrinterName(const std::string &name) {
   return name.find_first_of(",\\!") == std::string::npos;
 }
 
-std::string Text(LPCWSTR s) {
-  return s == nullptr ? std::string() : ToUtf8(s);
-}
-
 // Checks the fields of a level-2 record that name other spooler objects.
 // Returns 0 or the error the spooler answers with.
 DWORD CheckPrinterRecord(const PRINTER_INFO_2W &r) {
-  std::string processor = Text(r.pPrintProcessor);
+  std::string processor = ToUtf8(r.pPrintProcessor);
   if (processor.empty() || !KnownPrintProcessor(processor)) return ERROR_UNKNOWN_PRINTPROCESSOR;
-  std::string datatype = Text(r.pDatatype);
+  std::string datatype = ToUtf8(r.pDatatype);
   if (!datatype.empty() && !KnownDatatype(datatype)) return ERROR_INVALID_DATATYPE;
-  if (r.pDriverName == nullptr || FindDriver(Text(r.pDriverName), kNativeEnvironment) == nullptr)
+  if (r.pDriverName == nullptr || FindDriver(ToUtf8(r.pDriverName), kNativeEnvironment) == nullptr)
     return ERROR_UNKNOWN_PRINTER_DRIVER;
-  std::vector<std::string> ports = SplitPorts(Text(r.pPortName));
+  std::vector<std::string> ports = SplitPorts(ToUtf8(r.pPortName));
   if (ports.empty()) return ERROR_UNKNOWN_PORT;
   for (auto &port : ports)
     if (!PortKnown(port)) return ERROR_UNKNOWN_PORT;
@@ -93,15 +90,15 @@ DWORD CheckPrinterRecord(const PRINTER_INFO_2W &r) {
 // Copies the settable fields of a level-2 record into a printer. The default
 // attribute is per user and not kept with the printer.
 void ApplyPrinterRecord(Printer &p, const PRINTER_INFO_2W &r) {
-  p.shareName = Text(r.pShareName);
-  p.portName = Text(r.pPortName);
-  p.driverName = Text(r.pDriverName);
-  p.comment = Text(r.pComment);
-  p.location = Text(r.pLocation);
-  p.sepFile = Text(r.pSepFile);
-  p.printProcessor = Text(r.pPrintProcessor);
-  p.datatype = r.pDatatype == nullptr || r.pDatatype[0] == 0 ? std::string("RAW") : Text(r.pDatatype);
-  p.parameters = Text(r.pParameters);
+  p.shareName = ToUtf8(r.pShareName);
+  p.portName = ToUtf8(r.pPortName);
+  p.driverName = ToUtf8(r.pDriverName);
+  p.comment = ToUtf8(r.pComment);
+  p.location = ToUtf8(r.pLocation);
+  p.sepFile = ToUtf8(r.pSepFile);
+  p.printProcessor = ToUtf8(r.pPrintProcessor);
+  p.datatype = r.pDatatype == nullptr || r.pDatatype[0] == 0 ? std::string("RAW") : ToUtf8(r.pDatatype);
+  p.parameters = ToUtf8(r.pParameters);
   p.attributes = (r.Attributes & ~static_cast<DWORD>(PRINTER_ATTRIBUTE_DEFAULT)) | PRINTER_ATTRIBUTE_LOCAL;
   p.priority = r.Priority == 0 ? 1 : r.Priority;
   p.defaultPriority = r.DefaultPriority;
@@ -132,31 +129,26 @@ std::string HandleText(HANDLE h) {
 
 namespace internal {
 
-void SpoolerStarted() {
-  // The spooler loads the DLL of every registered monitor that it can find;
-  // DLLs of monitors removed during its last run are gone.
+namespace {
+// A monitor removed while the spooler ran keeps its DLL loaded only until
+// the spooler stops; then it is gone from the list.
+void ForgetRemovedMonitors() {
   auto &mons = M().spooler.monitors;
-  for (size_t i = 0; i < mons.size();) {
-    if (mons[i].removed) {
-      mons.erase(mons.begin() + static_cast<long>(i));
-      continue;
-    }
-    mons[i].loaded = FileExists(SystemPath(mons[i].dll));
-    ++i;
-  }
+  mons.erase(std::remove_if(mons.begin(), mons.end(), [](const Monitor &m) { return m.removed; }),
+             mons.end());
+}
+}  // namespace
+
+void SpoolerStarted() {
+  // The spooler loads the DLL of every registered monitor that it can find.
+  ForgetRemovedMonitors();
+  for (auto &m : M().spooler.monitors) m.loaded = FileExists(SystemPath(m.dll));
   ++g_epoch;
 }
 
 void SpoolerStopped() {
-  auto &mons = M().spooler.monitors;
-  for (size_t i = 0; i < mons.size();) {
-    if (mons[i].removed) {
-      mons.erase(mons.begin() + static_cast<long>(i));
-      continue;
-    }
-    mons[i].loaded = false;
-    ++i;
-  }
+  ForgetRemovedMonitors();
+  for (auto &m : M().spooler.monitors) m.loaded = false;
 }
 
 void SpoolerResetProcess() {
@@ -362,7 +354,7 @@ BOOL WINAPI EnumPrintersW(DWORD Flags, LPWSTR Name, DWORD Level, LPBYTE pPrinter
 }
 
 BOOL WINAPI OpenPrinterW(LPWSTR pPrinterName, LPHANDLE phPrinter, LPPRINTER_DEFAULTSW pDefault) {
-  std::string name = Text(pPrinterName);
+  std::string name = ToUtf8(pPrinterName);
   DWORD desired = pDefault == nullptr ? 0 : pDefault->DesiredAccess;
   if (detail::Enter("OpenPrinterW", name + " access " + std::to_string(desired))) {
     if (phPrinter != nullptr) *phPrinter = nullptr;
@@ -385,7 +377,7 @@ BOOL WINAPI OpenPrinterW(LPWSTR pPrinterName, LPHANDLE phPrinter, LPPRINTER_DEFA
     }
     ph.printer = p->name;
   }
-  if (pDefault != nullptr && pDefault->pDatatype != nullptr && !KnownDatatype(Text(pDefault->pDatatype))) {
+  if (pDefault != nullptr && pDefault->pDatatype != nullptr && !KnownDatatype(ToUtf8(pDefault->pDatatype))) {
     Fail(ERROR_INVALID_DATATYPE);
     return FALSE;
   }
@@ -480,7 +472,7 @@ BOOL WINAPI SetPrinterW(HANDLE hPrinter, DWORD Level, LPBYTE pPrinter, DWORD Com
     return FALSE;
   }
   const auto &r = *reinterpret_cast<const PRINTER_INFO_2W *>(pPrinter);
-  std::string newName = Text(r.pPrinterName);
+  std::string newName = ToUtf8(r.pPrinterName);
   if (newName.empty()) newName = p->name;
   if (!ValidPrinterName(newName)) {
     Fail(ERROR_INVALID_PRINTER_NAME);
@@ -508,7 +500,7 @@ BOOL WINAPI SetPrinterW(HANDLE hPrinter, DWORD Level, LPBYTE pPrinter, DWORD Com
 
 HANDLE WINAPI AddPrinterW(LPWSTR pName, DWORD Level, LPBYTE pPrinter) {
   const auto *r = reinterpret_cast<const PRINTER_INFO_2W *>(pPrinter);
-  std::string name = Level == 2 && r != nullptr ? Text(r->pPrinterName) : std::string();
+  std::string name = Level == 2 && r != nullptr ? ToUtf8(r->pPrinterName) : std::string();
   if (detail::Enter("AddPrinterW", name)) return nullptr;
   if (pName != nullptr && pName[0] != 0) {
     Fail(ERROR_INVALID_NAME);
@@ -568,7 +560,7 @@ BOOL WINAPI DeletePrinter(HANDLE hPrinter) {
 BOOL WINAPI GetPrinterDriverDirectoryW(LPWSTR pName, LPWSTR pEnvironment, DWORD Level,
                                        LPBYTE pDriverDirectory, DWORD cbBuf, LPDWORD pcbNeeded) {
   std::string env;
-  if (detail::Enter("GetPrinterDriverDirectoryW", Text(pEnvironment))) return FALSE;
+  if (detail::Enter("GetPrinterDriverDirectoryW", ToUtf8(pEnvironment))) return FALSE;
   if (pcbNeeded == nullptr) {
     Fail(RPC_X_NULL_REF_POINTER);
     return FALSE;
@@ -620,7 +612,7 @@ BOOL WINAPI SpoolGetDefaultPrinterW(LPWSTR pszBuffer, LPDWORD pcchBuffer) {
 }
 
 BOOL WINAPI SpoolSetDefaultPrinterW(LPCWSTR pszPrinter) {
-  std::string name = Text(pszPrinter);
+  std::string name = ToUtf8(pszPrinter);
   if (detail::Enter("SpoolSetDefaultPrinterW", name)) return FALSE;
   if (RefuseWhenStopped()) return FALSE;
   auto &printers = M().spooler.printers;

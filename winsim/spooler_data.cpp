@@ -11,13 +11,10 @@ using namespace winsim;
 
 namespace {
 
-std::string Ansi(LPCSTR s) {
-  return s == nullptr ? std::string() : std::string(s);
-}
-
 // The plain values live in the key the spooler calls "PrinterDriverData".
-std::string KeyOf(const std::string &key) {
-  std::string k = Lower(key);
+// Names come in the machine's ANSI code page and are kept as UTF-8.
+std::string KeyOf(LPCSTR key) {
+  std::string k = Lower(AnsiToUtf8(key));
   return k == "printerdriverdata" ? std::string() : k;
 }
 
@@ -36,7 +33,7 @@ DWORD GetData(HANDLE h, bool keyed, LPCSTR pKeyName, LPCSTR pValueName, LPDWORD 
     return Answer(ERROR_INVALID_PARAMETER);
   auto key = p->data.find(keyed ? KeyOf(pKeyName) : std::string());
   if (key == p->data.end()) return Answer(ERROR_FILE_NOT_FOUND);
-  auto value = key->second.find(Lower(pValueName));
+  auto value = key->second.find(Lower(AnsiToUtf8(pValueName)));
   if (value == key->second.end()) return Answer(ERROR_FILE_NOT_FOUND);
   const PrinterDataValue &v = value->second;
   DWORD size = static_cast<DWORD>(v.data.size());
@@ -55,7 +52,7 @@ DWORD SetData(HANDLE h, bool keyed, LPCSTR pKeyName, LPCSTR pValueName, DWORD ty
       (keyed && (pKeyName == nullptr || pKeyName[0] == 0)))
     return Answer(ERROR_INVALID_PARAMETER);
   PrinterDataValue v;
-  v.name = pValueName;
+  v.name = AnsiToUtf8(pValueName);
   v.type = type;
   if (cbData > 0) v.data.assign(pData, pData + cbData);
   p->data[keyed ? KeyOf(pKeyName) : std::string()][Lower(v.name)] = v;
@@ -66,7 +63,7 @@ DWORD SetData(HANDLE h, bool keyed, LPCSTR pKeyName, LPCSTR pValueName, DWORD ty
 
 DWORD WINAPI GetPrinterDataA(HANDLE hPrinter, LPSTR pValueName, LPDWORD pType, LPBYTE pData, DWORD nSize,
                              LPDWORD pcbNeeded) {
-  if (detail::Enter("GetPrinterDataA", Ansi(pValueName) + " size " + std::to_string(nSize)))
+  if (detail::Enter("GetPrinterDataA", AnsiToUtf8(pValueName) + " size " + std::to_string(nSize)))
     return GetLastError();
   return GetData(hPrinter, false, nullptr, pValueName, pType, pData, nSize, pcbNeeded);
 }
@@ -74,21 +71,21 @@ DWORD WINAPI GetPrinterDataA(HANDLE hPrinter, LPSTR pValueName, LPDWORD pType, L
 DWORD WINAPI GetPrinterDataExA(HANDLE hPrinter, LPCSTR pKeyName, LPCSTR pValueName, LPDWORD pType,
                                LPBYTE pData, DWORD nSize, LPDWORD pcbNeeded) {
   if (detail::Enter("GetPrinterDataExA",
-                    Ansi(pKeyName) + "\\" + Ansi(pValueName) + " size " + std::to_string(nSize)))
+                    AnsiToUtf8(pKeyName) + "\\" + AnsiToUtf8(pValueName) + " size " + std::to_string(nSize)))
     return GetLastError();
   return GetData(hPrinter, true, pKeyName, pValueName, pType, pData, nSize, pcbNeeded);
 }
 
 DWORD WINAPI SetPrinterDataA(HANDLE hPrinter, LPSTR pValueName, DWORD Type, LPBYTE pData, DWORD cbData) {
-  if (detail::Enter("SetPrinterDataA",
-                    Ansi(pValueName) + " type " + std::to_string(Type) + " size " + std::to_string(cbData)))
+  if (detail::Enter("SetPrinterDataA", AnsiToUtf8(pValueName) + " type " + std::to_string(Type) + " size " +
+                                           std::to_string(cbData)))
     return GetLastError();
   return SetData(hPrinter, false, nullptr, pValueName, Type, pData, cbData);
 }
 
 DWORD WINAPI SetPrinterDataExA(HANDLE hPrinter, LPCSTR pKeyName, LPCSTR pValueName, DWORD Type, LPBYTE pData,
                                DWORD cbData) {
-  if (detail::Enter("SetPrinterDataExA", Ansi(pKeyName) + "\\" + Ansi(pValueName) + " type " +
+  if (detail::Enter("SetPrinterDataExA", AnsiToUtf8(pKeyName) + "\\" + AnsiToUtf8(pValueName) + " type " +
                                              std::to_string(Type) + " size " + std::to_string(cbData)))
     return GetLastError();
   return SetData(hPrinter, true, pKeyName, pValueName, Type, pData, cbData);

@@ -77,10 +77,6 @@ using namespace winsim;
 
 namespace {
 
-std::string Text(LPCWSTR s) {
-  return s == nullptr ? std::string() : ToUtf8(s);
-}
-
 std::string BaseName(const std::string &path) {
   size_t pos = path.find_last_of("\\/");
   return pos == std::string::npos ? path : path.substr(pos + 1);
@@ -122,10 +118,10 @@ std::string CopyDriverFile(const std::string &given, const std::string &envDir, 
 
 BOOL WINAPI EnumPrinterDriversW(LPWSTR pName, LPWSTR pEnvironment, DWORD Level, LPBYTE pDriverInfo,
                                 DWORD cbBuf, LPDWORD pcbNeeded, LPDWORD pcReturned) {
-  if (detail::Enter("EnumPrinterDriversW", Text(pEnvironment) + " level " + std::to_string(Level)))
+  if (detail::Enter("EnumPrinterDriversW", ToUtf8(pEnvironment) + " level " + std::to_string(Level)))
     return FALSE;
   if (!StartListing(pName, pcbNeeded, pcReturned)) return FALSE;
-  bool all = pEnvironment != nullptr && IEquals(Text(pEnvironment), "all");
+  bool all = pEnvironment != nullptr && IEquals(ToUtf8(pEnvironment), "all");
   std::string env;
   if (!all && !ResolveEnvironment(pEnvironment, &env)) return FALSE;
   size_t size = DriverRecordSize(Level);
@@ -146,7 +142,7 @@ BOOL WINAPI EnumPrinterDriversW(LPWSTR pName, LPWSTR pEnvironment, DWORD Level, 
 
 BOOL WINAPI GetPrinterDriverW(HANDLE hPrinter, LPWSTR pEnvironment, DWORD Level, LPBYTE pDriverInfo,
                               DWORD cbBuf, LPDWORD pcbNeeded) {
-  if (detail::Enter("GetPrinterDriverW", Text(pEnvironment) + " level " + std::to_string(Level)))
+  if (detail::Enter("GetPrinterDriverW", ToUtf8(pEnvironment) + " level " + std::to_string(Level)))
     return FALSE;
   if (pcbNeeded == nullptr) {
     Fail(RPC_X_NULL_REF_POINTER);
@@ -175,7 +171,7 @@ BOOL WINAPI GetPrinterDriverW(HANDLE hPrinter, LPWSTR pEnvironment, DWORD Level,
 BOOL WINAPI AddPrinterDriverExW(LPWSTR pName, DWORD Level, LPBYTE pDriverInfo, DWORD dwFileCopyFlags) {
   const auto *r = reinterpret_cast<const DRIVER_INFO_6W *>(pDriverInfo);
   bool known = Level == 2 || Level == 3 || Level == 4 || Level == 6;
-  std::string name = known && r != nullptr ? Text(r->pName) : std::string();
+  std::string name = known && r != nullptr ? ToUtf8(r->pName) : std::string();
   if (detail::Enter("AddPrinterDriverExW",
                     name + " level " + std::to_string(Level) + " flags " + std::to_string(dwFileCopyFlags)))
     return FALSE;
@@ -203,21 +199,21 @@ BOOL WINAPI AddPrinterDriverExW(LPWSTR pName, DWORD Level, LPBYTE pDriverInfo, D
   d.name = name;
   d.environment = env;
   d.version = r->cVersion;
-  std::vector<std::pair<std::string, std::string *>> files = {{Text(r->pDriverPath), &d.driverPath},
-                                                              {Text(r->pDataFile), &d.dataFile},
-                                                              {Text(r->pConfigFile), &d.configFile}};
+  std::vector<std::pair<std::string, std::string *>> files = {{ToUtf8(r->pDriverPath), &d.driverPath},
+                                                              {ToUtf8(r->pDataFile), &d.dataFile},
+                                                              {ToUtf8(r->pConfigFile), &d.configFile}};
   std::vector<std::string> dependents;
   if (Level >= 3) {
-    files.push_back({Text(r->pHelpFile), &d.helpFile});
+    files.push_back({ToUtf8(r->pHelpFile), &d.helpFile});
     dependents = MultiText(r->pDependentFiles);
-    d.monitorName = Text(r->pMonitorName);
-    d.defaultDataType = Text(r->pDefaultDataType);
+    d.monitorName = ToUtf8(r->pMonitorName);
+    d.defaultDataType = ToUtf8(r->pDefaultDataType);
   }
   if (Level == 6) {
-    d.mfgName = Text(r->pszMfgName);
-    d.oemUrl = Text(r->pszOEMUrl);
-    d.hardwareId = Text(r->pszHardwareID);
-    d.provider = Text(r->pszProvider);
+    d.mfgName = ToUtf8(r->pszMfgName);
+    d.oemUrl = ToUtf8(r->pszOEMUrl);
+    d.hardwareId = ToUtf8(r->pszHardwareID);
+    d.provider = ToUtf8(r->pszProvider);
   }
   // Every named file must be there before anything is copied.
   for (auto &f : files) {
@@ -264,8 +260,8 @@ BOOL WINAPI AddPrinterDriverExW(LPWSTR pName, DWORD Level, LPBYTE pDriverInfo, D
 
 BOOL WINAPI DeletePrinterDriverExW(LPWSTR pName, LPWSTR pEnvironment, LPWSTR pDriverName, DWORD dwDeleteFlag,
                                    DWORD dwVersionFlag) {
-  std::string name = Text(pDriverName);
-  if (detail::Enter("DeletePrinterDriverExW", Text(pEnvironment) + " " + name + " flags " +
+  std::string name = ToUtf8(pDriverName);
+  if (detail::Enter("DeletePrinterDriverExW", ToUtf8(pEnvironment) + " " + name + " flags " +
                                                   std::to_string(dwDeleteFlag) + " version " +
                                                   std::to_string(dwVersionFlag)))
     return FALSE;

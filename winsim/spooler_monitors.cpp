@@ -11,10 +11,6 @@ using namespace winsim;
 
 namespace {
 
-std::string Text(LPCWSTR s) {
-  return s == nullptr ? std::string() : ToUtf8(s);
-}
-
 // Monitors can only be registered for the spooler's own platform.
 bool NativeEnvironment(LPCWSTR given) {
   std::string env;
@@ -57,8 +53,8 @@ BOOL WINAPI EnumMonitorsW(LPWSTR pName, DWORD Level, LPBYTE pMonitor, DWORD cbBu
 
 BOOL WINAPI AddMonitorW(LPWSTR pName, DWORD Level, LPBYTE pMonitors) {
   const auto *r = reinterpret_cast<const MONITOR_INFO_2W *>(pMonitors);
-  std::string name = Level == 2 && r != nullptr ? Text(r->pName) : std::string();
-  std::string dll = Level == 2 && r != nullptr ? Text(r->pDLLName) : std::string();
+  std::string name = Level == 2 && r != nullptr ? ToUtf8(r->pName) : std::string();
+  std::string dll = Level == 2 && r != nullptr ? ToUtf8(r->pDLLName) : std::string();
   if (detail::Enter("AddMonitorW", name + " " + dll)) return FALSE;
   if (pName != nullptr && pName[0] != 0) {
     Fail(ERROR_INVALID_NAME);
@@ -95,8 +91,8 @@ BOOL WINAPI AddMonitorW(LPWSTR pName, DWORD Level, LPBYTE pMonitors) {
 }
 
 BOOL WINAPI DeleteMonitorW(LPWSTR pName, LPWSTR pEnvironment, LPWSTR pMonitorName) {
-  std::string name = Text(pMonitorName);
-  if (detail::Enter("DeleteMonitorW", Text(pEnvironment) + " " + name)) return FALSE;
+  std::string name = ToUtf8(pMonitorName);
+  if (detail::Enter("DeleteMonitorW", ToUtf8(pEnvironment) + " " + name)) return FALSE;
   if (pName != nullptr && pName[0] != 0) {
     Fail(ERROR_INVALID_NAME);
     return FALSE;

@@ -1085,7 +1085,6 @@ std::string BuildText(int build) {
 
 int New(const std::string &dir, int argc, char **argv) {
   winsim::NewMachineOptions opt;
-  json os;  // the version given with --os
   for (int i = 3; i < argc; ++i) {
     std::string a = argv[i];
     const char *v = i + 1 < argc ? argv[i + 1] : nullptr;
@@ -1120,8 +1119,7 @@ int New(const std::string &dir, int argc, char **argv) {
       if (n != 2 && n != 3) return Fail("--os wants MAJOR.MINOR or MAJOR.MINOR.BUILD, e.g. 6.1");
       opt.osMajor = major;
       opt.osMinor = minor;
-      os = n == 3 ? json{{"major", major}, {"minor", minor}, {"build", build}}
-                  : json(std::to_string(major) + "." + std::to_string(minor));
+      opt.osBuild = n == 3 ? build : 0;
       ++i;
     } else {
       std::fprintf(stderr, "winsim: unknown option %s\n", a.c_str());
@@ -1129,12 +1127,6 @@ int New(const std::string &dir, int argc, char **argv) {
     }
   }
   winsim::NewMachine(dir, opt);
-  if (!os.is_null()) {
-    // The build number goes with the version.
-    std::string error;
-    if (!winsim::ApplyJson(json{{"os", os}}.dump(), &error)) return Fail(error);
-    winsim::SaveMachine();
-  }
   std::cout << "new machine in " << dir << ": Windows " << winsim::M().osMajor << "." << winsim::M().osMinor
             << " build " << winsim::M().osBuild << ", spooler running, no printers\n";
   if (opt.componentFiles)
@@ -1143,10 +1135,7 @@ int New(const std::string &dir, int argc, char **argv) {
               << ", gwrui64.dll " << BuildText(opt.uiBuild) << ", gwrhelp.chm)\n";
   else
     std::cout << "  no component files in " << opt.installerDir << "\n";
-  if (opt.trayFile) {
-    std::string up = opt.installerDir.substr(0, opt.installerDir.find_last_of('\\'));
-    std::cout << "  tray program " << up << "\\mrvtray.exe\n";
-  }
+  if (opt.trayFile) std::cout << "  tray program " << winsim::DefaultTrayPath(opt.installerDir) << "\n";
   return 0;
 }
 

@@ -219,7 +219,12 @@ struct NewMachineOptions {
   bool componentFiles = true;  // place the component files in the installer's directory
   bool trayFile = true;        // place mrvtray.exe one directory up
   DWORD osMajor = 10, osMinor = 0;
+  DWORD osBuild = 0;  // 0: the build of that released version (19045 when unknown)
 };
+
+// Where the tray program runs from by default: one directory above the
+// installer's directory ("C:\\mrvtray.exe" when that is the drive's root).
+std::string DefaultTrayPath(const std::string &installerDir);
 
 // Creates a fresh machine in `dir` (created when missing, emptied when it
 // holds a machine): spooler running, standard ports, the product's

@@ -4,6 +4,7 @@
 
 #include <cstring>
 #include <filesystem>
+#include <map>
 
 #include "support/fixture.h"
 #include "winsim/winsim.h"
@@ -263,6 +264,100 @@ TEST_F(Persistence, RebootCarriesOutPendingDeletionsAndClearsTheList) {
                                 "PendingFileRenameOperations"),
             nullptr);
   EXPECT_EQ(winsim::M().services[0].state, static_cast<DWORD>(SERVICE_RUNNING));
+}
+
+TEST_F(Persistence, MonitorsAddedBesideARemovalAreLoadedByName) {
+  for (const char *dll : {"old.dll", "keep.dll", "x.dll", "y.dll"})
+    winsim::WriteHostFile(std::string("C:\\Windows\\System32\\") + dll, "monitor");
+  for (const char *name : {"Old", "Keep"}) {
+    winsim::Monitor mon;
+    mon.name = name;
+    mon.dll = std::string(name) == "Old" ? "old.dll" : "keep.dll";
+    mon.loaded = true;
+    winsim::M().spooler.monitors.push_back(mon);
+  }
+  std::string error;
+  ASSERT_TRUE(winsim::ApplyJson(R"({
+    "addMonitors": [{"name": "X", "dll": "x.dll"}, {"name": "Y", "dll": "y.dll", "loaded": false}],
+    "removeMonitors": ["Old"]
+  })",
+                                &error))
+      << error;
+  std::map<std::string, bool> loaded;
+  for (auto &mon : winsim::M().spooler.monitors) loaded[mon.name] = mon.loaded;
+  EXPECT_EQ(loaded, (std::map<std::string, bool>{{"Keep", true}, {"X", true}, {"Y", false}}));
+}
+
+// A document that is refused leaves drive C: as it was, whichever of its
+// parts is at fault.
+struct RefusedChange {
+  const char *name;
+  const char *document;
+};
+
+TEST_F(Persistence, RefusedChangeDocumentsLeaveDriveCAsItWas) {
+  const RefusedChange rows[] = {
+      {"a path off drive C:",
+       R"({"files": [{"path": "C:\\Temp\\old.txt", "text": "changed"}, {"path": "C:\\Temp\\new.txt", "text": "x"},
+                     {"path": "D:\\elsewhere.txt", "text": "y"}]})"},
+      {"an os that is no version",
+       R"({"files": [{"path": "C:\\Temp\\old.txt", "text": "changed"}, {"path": "C:\\Temp\\new.txt", "text": "x"}],
+           "os": "ten"})"},
+      {"a deletion before an os that is no version",
+       R"({"files": [{"path": "C:\\Temp\\old.txt", "delete": true}], "os": "ten"})"},
+      {"a later step of the wrong type",
+       R"({"files": [{"path": "C:\\Temp\\old.txt", "text": "changed"}, {"path": "C:\\Temp\\new.txt", "text": "x"}],
+           "shift": "yes"})"},
+      {"a later file of the wrong type",
+       R"({"files": [{"path": "C:\\Temp\\old.txt", "text": "changed"}, {"path": "C:\\Temp\\new.txt", "text": "x"},
+                     {"path": "C:\\Temp\\third.txt", "text": 5}]})"},
+  };
+  for (const RefusedChange &row : rows) {
+    winsim::WriteHostFile("C:\\Temp\\old.txt", "original");
+    std::string before = winsim::ToJson(winsim::M());
+    std::string error;
+    EXPECT_FALSE(winsim::ApplyJson(row.document, &error)) << row.name;
+    EXPECT_FALSE(error.empty()) << row.name;
+    std::string bytes;
+    EXPECT_TRUE(winsim::ReadHostFile("C:\\Temp\\old.txt", &bytes)) << row.name;
+    EXPECT_EQ(bytes, "original") << row.name;
+    EXPECT_FALSE(winsim::FileExists("C:\\Temp\\new.txt")) << row.name;
+    EXPECT_FALSE(winsim::FileExists("C:\\Temp\\third.txt")) << row.name;
+    EXPECT_EQ(winsim::ToJson(winsim::M()), before) << row.name;
+  }
+}
+
+// A new machine of a chosen Windows version carries that version's build
+// without a further change, and its tray program sits one directory above
+// the installer's.
+struct NewMachineRow {
+  const char *name;
+  DWORD major, minor, build;  // build 0: the released version's
+  const char *installerDir;
+  DWORD wantBuild;
+  const char *wantTray;
+};
+
+TEST_F(Persistence, NewMachineTakesTheBuildOfItsVersionAndPlacesTheTrayProgram) {
+  const NewMachineRow rows[] = {
+      {"Windows 7", 6, 1, 0, "C:\\Program Files\\Morvalente\\Drivers", 7601,
+       "C:\\Program Files\\Morvalente\\mrvtray.exe"},
+      {"XP with its build given", 5, 1, 2700, "C:\\Setup\\Drivers", 2700, "C:\\Setup\\mrvtray.exe"},
+      {"an unknown version", 11, 0, 0, "C:\\Drivers", 19045, "C:\\mrvtray.exe"},
+  };
+  for (const NewMachineRow &row : rows) {
+    winsim::NewMachineOptions opt;
+    opt.osMajor = row.major;
+    opt.osMinor = row.minor;
+    opt.osBuild = row.build;
+    opt.installerDir = row.installerDir;
+    winsim::NewMachine(dir_, opt);
+    ASSERT_TRUE(winsim::LoadMachine(dir_)) << row.name;
+    EXPECT_EQ(winsim::M().osMajor, row.major) << row.name;
+    EXPECT_EQ(winsim::M().osBuild, row.wantBuild) << row.name;
+    EXPECT_EQ(winsim::DefaultTrayPath(row.installerDir), row.wantTray) << row.name;
+    EXPECT_TRUE(winsim::FileExists(row.wantTray)) << row.name;
+  }
 }
 
 }  // namespace

@@ -846,4 +846,101 @@ TEST_F(SpoolerTest, AddPrinterDriverNeedsEveryFileBeforeCopyingAny) {
   EXPECT_FALSE(FileExists(std::string(kVersionDir) + "\\gwrdrv64.dll"));
 }
 
+TEST_F(SpoolerTest, AddPrinterDriverCopiesAFileOnceItsHolderLetsGo) {
+  M().spooler.drivers.clear();
+  M().spooler.printers.clear();
+  const std::string source = std::string(kX64Dir) + "\\gwrdrv64.dll";
+  WriteHostFile(source, "driver");
+  M().holds.push_back({source, 0, static_cast<int64_t>(M().clockMs) + 500, "setup program"});
+  DRIVER_INFO_3W d{};
+  d.cVersion = 3;
+  d.pName = const_cast<LPWSTR>(u"Morvalente printer");
+  d.pDriverPath = const_cast<LPWSTR>(u"gwrdrv64.dll");
+  d.pDataFile = d.pDriverPath;
+  d.pConfigFile = d.pDriverPath;
+  EXPECT_FALSE(AddPrinterDriverExW(nullptr, 3, reinterpret_cast<LPBYTE>(&d), APD_COPY_ALL_FILES));
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_SHARING_VIOLATION));
+  Sleep(500);
+  ASSERT_TRUE(AddPrinterDriverExW(nullptr, 3, reinterpret_cast<LPBYTE>(&d), APD_COPY_ALL_FILES));
+  EXPECT_TRUE(FileExists(std::string(kVersionDir) + "\\gwrdrv64.dll"));
+  EXPECT_TRUE(M().holds.empty()) << "a released hold is not kept";
+}
+
+// Names in the ANSI code page (1252 here) are kept as the characters they
+// stand for, so the machine saves and reloads them and the same bytes find
+// them again.
+TEST_F(SpoolerTest, PrinterDataNamesInTheAnsiCodePageSurviveSaveAndLoad) {
+  HANDLE h = Open(u"Office", PRINTER_ALL_ACCESS);
+  ASSERT_NE(h, nullptr);
+  DWORD one = 1, two = 2;
+  ASSERT_EQ(SetPrinterDataA(h, const_cast<LPSTR>("Cl\xE9"), REG_DWORD, (LPBYTE)&one, 4), 0u);
+  ASSERT_EQ(SetPrinterDataExA(h, "R\xE9glages", "\xC9tat", REG_DWORD, (LPBYTE)&two, 4), 0u);
+  ClosePrinter(h);
+  ASSERT_NO_THROW(SaveMachine());
+  ASSERT_TRUE(LoadMachine(dir_));
+
+  const Printer &p = M().spooler.printers[0];
+  ASSERT_EQ(p.data.count(""), 1u);
+  ASSERT_EQ(p.data.at("").count("cl\u00e9"), 1u);
+  EXPECT_EQ(p.data.at("").at("cl\u00e9").name, "Cl\u00e9");
+  ASSERT_EQ(p.data.count("r\u00e9glages"), 1u);
+  EXPECT_EQ(p.data.at("r\u00e9glages").at("\u00c9tat").name, "\u00c9tat");
+
+  h = Open(u"Office", PRINTER_ALL_ACCESS);
+  BYTE buf[8];
+  DWORD type = 0, needed = 0;
+  ASSERT_EQ(GetPrinterDataA(h, const_cast<LPSTR>("cl\xE9"), &type, buf, sizeof buf, &needed), 0u);
+  EXPECT_EQ(std::memcmp(buf, &one, 4), 0);
+  ASSERT_EQ(GetPrinterDataExA(h, "r\xE9glages", "\xC9tat", &type, buf, sizeof buf, &needed), 0u);
+  EXPECT_EQ(std::memcmp(buf, &two, 4), 0);
+  ClosePrinter(h);
+}
+
+// Reading an ANSI name is the machine's own work, not a conversion call of
+// the process: a fault meant for the installer's conversions leaves it alone.
+TEST_F(SpoolerTest, AnsiNamesAreReadWithoutTheProcesssConversionCall) {
+  HANDLE h = Open(u"Office", PRINTER_ALL_ACCESS);
+  ASSERT_NE(h, nullptr);
+  AddFault("MultiByteToWideChar", ERROR_INVALID_PARAMETER, 1, 1, true);
+  DWORD one = 1;
+  ASSERT_EQ(SetPrinterDataExA(h, "DsUser", "Cl\xE9", REG_DWORD, (LPBYTE)&one, 4), 0u);
+  ClosePrinter(h);
+  EXPECT_EQ(CallCount("MultiByteToWideChar"), 0u);
+  const auto &values = M().spooler.printers[0].data.at("dsuser");
+  ASSERT_EQ(values.count("cl\u00e9"), 1u);
+  EXPECT_EQ(values.at("cl\u00e9").name, "Cl\u00e9");
+}
+
+// A change document that sets the spooler's state acts as the service does:
+// a stop that is still pending keeps the monitors' DLLs loaded (a removed
+// monitor's too), a completed stop unloads them and forgets removed monitors.
+TEST_F(SpoolerTest, DocumentedSpoolerStateKeepsMonitorsUntilTheStopCompletes) {
+  struct Row {
+    const char *name;
+    const char *state;
+    bool loaded;       // the registered monitor's DLL
+    bool removedKept;  // the removed monitor still listed with its DLL
+  };
+  const Row rows[] = {
+      {"stop pending", "stop pending", true, true},
+      {"stopped", "stopped", false, false},
+  };
+  for (const Row &row : rows) {
+    TearDown();
+    SetUp();
+    WriteHostFile("C:\\Windows\\System32\\old.dll", "monitor");
+    Monitor old;
+    old.name = "Old:";
+    old.dll = "old.dll";
+    old.loaded = true;
+    old.removed = true;
+    M().spooler.monitors.push_back(old);
+    SetSpooler(row.state);
+    EXPECT_EQ(M().spooler.monitors[0].loaded, row.loaded) << row.name;
+    bool kept = M().spooler.monitors.size() == 2 && M().spooler.monitors[1].loaded;
+    EXPECT_EQ(kept, row.removedKept) << row.name;
+    EXPECT_EQ(DeleteFileW(u"C:\\Windows\\System32\\gwrmon64.dll") != 0, !row.loaded) << row.name;
+  }
+}
+
 }  // namespace

@@ -465,4 +465,33 @@ TEST_F(VersionTest, RandomDamageNeverReadsOutside) {
   EXPECT_GT(refusals, 0);
 }
 
+// A holder lets go at its release time whatever call asks next: the version
+// reader sees the file free without any open or delete coming first.
+struct ReleaseRow {
+  const char *name;
+  int64_t releaseAfterMs;  // from now; the hold's release time
+  DWORD sleepMs;           // virtual time passed before reading
+  DWORD sizeError;         // 0: the file is readable
+};
+
+TEST_F(VersionTest, HoldEndsAtItsReleaseTimeForTheReader) {
+  const ReleaseRow rows[] = {
+      {"released already", 0, 0, 0},
+      {"released while sleeping", 1000, 1000, 0},
+      {"released by a clock set forward", 1000, 5000, 0},
+      {"still held a moment before", 1000, 999, ERROR_SHARING_VIOLATION},
+      {"held for good", -1, 5000, ERROR_SHARING_VIOLATION},
+  };
+  winsim::WriteHostFile(kPath, winsim::MakeVersionedImage(1, 0, 0, 1));
+  for (const ReleaseRow &row : rows) {
+    winsim::M().holds.clear();
+    int64_t at = row.releaseAfterMs < 0 ? -1 : static_cast<int64_t>(winsim::M().clockMs) + row.releaseAfterMs;
+    winsim::M().holds.push_back({kPath, 0, at, "editor"});
+    if (row.sleepMs != 0) Sleep(row.sleepMs);
+    VersionRead r = ReadVersion(kPathW);
+    EXPECT_EQ(r.sizeError, row.sizeError) << row.name;
+    EXPECT_EQ(r.size != 0, row.sizeError == 0) << row.name;
+  }
+}
+
 }  // namespace
