@@ -21,12 +21,6 @@ const std::string kVersionDir = spooltest::kVersionDir;
 
 class DriverTest : public SpoolTest {
  protected:
-  void MakeContext() {
-    ProgramInstance = GetModuleHandleW(nullptr);
-    InitContext(&ctx_, RunFlag64Bit);
-    FreeCountedString(&ctx_.Log);
-    ctx_.ErrorCount = 0;
-  }
   const DriverList *Drivers() {
     list_ = ListDrivers(u"Windows x64");
     return &list_;

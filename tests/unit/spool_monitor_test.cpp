@@ -21,14 +21,6 @@ const char kInstallerDir[] = "C:\\Program Files\\Morvalente\\Drivers";
 
 class MonitorTest : public SpoolTest {
  protected:
-  // A run's context on the machine as prepared, its opening lines dropped.
-  void MakeContext() {
-    ProgramInstance = GetModuleHandleW(nullptr);
-    InitContext(&ctx_, RunFlag64Bit);
-    FreeCountedString(&ctx_.Log);
-    ctx_.ErrorCount = 0;
-  }
-
   // Monitors as the spooler lists them now; released in TearDown.
   const MonitorList *Monitors() {
     list_ = ListMonitors(nullptr);

@@ -5,36 +5,16 @@
 
 #include <string>
 
-#include "app/context.h"
 #include "app/log.h"
-#include "support/fixture.h"
+#include "support/run_context.h"
 
 namespace spooltest {
 
 const char kSystemDir[] = "C:\\Windows\\System32";
 const char kVersionDir[] = "C:\\Windows\\System32\\spool\\drivers\\x64\\3";
 
-class SpoolTest : public mrvtest::MachineTest {
+class SpoolTest : public mrvtest::ContextTest {
  protected:
-  void SetUp() override {
-    MachineTest::SetUp();
-    ctx_ = InstallContext{};
-  }
-  void TearDown() override {
-    FreeContext(&ctx_);
-    MachineTest::TearDown();
-  }
-
-  std::string Log() const { return mrvtest::U8(CountedStringText(ctx_.Log)); }
-
-  // The machine's text for a code as an error line or a log line shows it.
-  static std::string MachineText(DWORD code) {
-    LPWSTR text = SystemErrorText(code);
-    std::string s = text ? mrvtest::U8(text) : std::string();
-    if (text) LocalFree(text);
-    return s;
-  }
-
   // A registered monitor with its DLL in the system directory, loaded.
   static void AddMonitor(const std::string &name, const std::string &dll = "gwrmon64.dll") {
     winsim::WriteHostFile(std::string(kSystemDir) + "\\" + dll, winsim::MakeComponentFile(dll, 2563));
@@ -95,8 +75,6 @@ class SpoolTest : public mrvtest::MachineTest {
   static uint32_t NextCall(const std::string &call, uint32_t later = 1) {
     return winsim::P().callCounts[call] + later;
   }
-
-  InstallContext ctx_;
 };
 
 }  // namespace spooltest

@@ -6,7 +6,7 @@
 
 #include "app/context.h"
 #include "common/counted_string.h"
-#include "support/fixture.h"
+#include "support/run_context.h"
 #include "support/scenario.h"
 #include "sys/locked_files.h"
 #include "sys/spooler_restart.h"
@@ -50,15 +50,7 @@ void Hold(const std::string &path) {
   winsim::M().holds.push_back({path, 0, -1, "viewer"});
 }
 
-class LockedFilesTest : public mrvtest::MachineTest {
- protected:
-  void TearDown() override {
-    FreeContext(&ctx_);
-    MachineTest::TearDown();
-  }
-  std::string Log() const { return U8(CountedStringText(ctx_.Log)); }
-  InstallContext ctx_{};
-};
+class LockedFilesTest : public mrvtest::ContextTest {};
 
 TEST_F(LockedFilesTest, PathsAreListedOnceNewestFirst) {
   struct Row {
