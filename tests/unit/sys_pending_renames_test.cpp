@@ -9,28 +9,24 @@
 
 #include "app/dispatch.h"
 #include "support/fixture.h"
+#include "support/scenario.h"
 #include "sys/pending_renames.h"
 
 namespace {
 
 using mrvtest::U8;
+using mrvtest::WideBytes;
 
 const char kSessionManager[] = "HKLM\\SYSTEM\\CurrentControlSet\\Control\\Session Manager";
 const char kValue[] = "PendingFileRenameOperations";
 const char kDriverDir[] = "C:\\Windows\\System32\\spool\\drivers\\x64\\3";
-
-std::vector<uint8_t> Bytes(const std::u16string &s) {
-  std::vector<uint8_t> d(s.size() * 2);
-  if (!d.empty()) std::memcpy(d.data(), s.data(), d.size());
-  return d;
-}
 
 // A value made of these strings, each with its zero, and the list's end.
 std::vector<uint8_t> MultiSz(const std::vector<std::string> &strings) {
   std::u16string all;
   for (auto &s : strings) all += winsim::ToUtf16(s) + u'\0';
   all += u'\0';
-  return Bytes(all);
+  return WideBytes(all);
 }
 
 void SetValue(const std::vector<uint8_t> &data) {
@@ -74,7 +70,7 @@ struct ReadRow {
 
 TEST_F(PendingRenamesTest, ReadParsesPairsOfStrings) {
   auto value = [](std::vector<uint8_t> d) { return [d] { SetValue(d); }; };
-  auto u16 = [](const char16_t *s, size_t n) { return Bytes(std::u16string(s, n)); };
+  auto u16 = [](const char16_t *s, size_t n) { return WideBytes(std::u16string(s, n)); };
   std::vector<uint8_t> oddPair = MultiSz({"\\??\\C:\\Data\\f.dll", ""});
   oddPair.push_back(0x41);
   std::vector<std::string> many;
@@ -124,7 +120,7 @@ TEST_F(PendingRenamesTest, ReadParsesPairsOfStrings) {
       // Malformed data: nothing is read outside the data.
       {"odd byte count", value(oddPair), {"\\??\\C:\\Data\\f.dll 1", "- 0"}, 1},
       {"one byte", value({0x41}), {}, 0},
-      {"last string without its zero", value(Bytes(u"\\??\\C:\\Data\\f.dll")), {}, 0},
+      {"last string without its zero", value(WideBytes(u"\\??\\C:\\Data\\f.dll")), {}, 0},
       {"pair whose new name has no zero", value(u16(u"\\??\\C:\\Data\\f.dll\0xyz", 21)), {}, 0},
       {"pair without the list's end", value(u16(u"\\??\\C:\\Data\\f.dll\0\0", 19)), {}, 0},
       {"pair, then a string without its zero",
@@ -285,12 +281,7 @@ TEST_F(PendingRenamesTest, CheckLooksTwiceAroundASpoolerRestart) {
   auto file = [](const std::string &path) { winsim::WriteHostFile(path, "x"); };
   auto loadedMonitor = [=] {
     file(mon);
-    winsim::Monitor m;
-    m.name = "Morvalente:";
-    m.environment = "Windows x64";
-    m.dll = "gwrmon64.dll";
-    m.loaded = true;
-    winsim::M().spooler.monitors.push_back(m);
+    mrvtest::PutMonitor();
   };
   const CheckRow rows[] = {
       {"no value", [] {}, FALSE, 0, 0},
