@@ -100,7 +100,8 @@ TEST_F(RegistryTest, MalformedDataIsReturnedAsStored) {
     ASSERT_EQ(RegQueryValueExW(key, u"PendingFileRenameOperations", nullptr, nullptr, buf.data(), &got),
               ERROR_SUCCESS);
     EXPECT_EQ(got, size);
-    EXPECT_EQ(buf[size], 0xEE);
+    EXPECT_EQ(std::vector<uint8_t>(buf.begin(), buf.begin() + got), c.data);
+    EXPECT_EQ(buf[size], 0xEE);  // nothing added behind the data
   }
   EXPECT_EQ(RegCloseKey(key), ERROR_SUCCESS);
 }
