@@ -497,7 +497,6 @@ Finding Check(const Scenario &scenario, const Outcome &baseline, const Outcome &
     // Registering the tray program is not part of the run's outcome: its
     // failures are silent by design. The monitor's file is judged below.
     a.runValue = b.runValue = false;
-    a.monitorFile = b.monitorFile = a.monitorFilePending = b.monitorFilePending = false;
     if (!(a == b))
       f.broken.push_back("reported success but left " + faulted.after.Describe() + " instead of " +
                          baseline.after.Describe());
