@@ -583,6 +583,24 @@ TEST_F(SpoolerTest, DeletingAPrinterWithJobsWaitsForThePurge) {
   EXPECT_TRUE(ClosePrinter(h));
 }
 
+// Deleting a printer once marked the handles of the printer listed after it
+// as deleted (the name it compared with was the removed printer's own, which
+// the removal had overwritten), or read freed memory.
+TEST_F(SpoolerTest, DeletingAPrinterLeavesTheHandlesOfTheOthers) {
+  PutPrinter("First printer with a long name", "Generic / Text Only", "LPT1:");
+  PutPrinter("Second printer with a long name", "Generic / Text Only", "LPT1:");
+  HANDLE first = Open(u"First printer with a long name", PRINTER_ALL_ACCESS);
+  ASSERT_NE(first, nullptr);
+  HANDLE second = Open(u"Second printer with a long name", PRINTER_ALL_ACCESS);
+  ASSERT_NE(second, nullptr);
+  EXPECT_TRUE(DeletePrinter(first));
+  BYTE buffer[2048];
+  DWORD needed = 0;
+  EXPECT_TRUE(GetPrinterW(second, 2, buffer, sizeof buffer, &needed)) << GetLastError();
+  ClosePrinter(first);
+  ClosePrinter(second);
+}
+
 TEST_F(SpoolerTest, DefaultPrinterCalls) {
   WCHAR name[260] = {};
   DWORD n = 260;
