@@ -25,14 +25,6 @@ std::string InstalledMachine(int monitorBuild = 2563) {
 
 class InstallScenario : public mrvtest::MachineTest {
  protected:
-  // The product as a first install leaves it: monitor, driver, the printer
-  // "Morvalente", the tray program registered and running.
-  void InstallFirst() {
-    mrvtest::RunResult r = mrvtest::RunCommand(u"install.exe in");
-    ASSERT_EQ(r.exitCode, 1u);
-    ASSERT_TRUE(r.leaks.empty());
-  }
-
   static winsim::Service &Spooler() {
     for (auto &s : winsim::M().services)
       if (s.name == "spooler") return s;
@@ -63,7 +55,7 @@ TEST_F(InstallScenario, FreshInstallWithoutTray) {
 }
 
 TEST_F(InstallScenario, ReinstallKeepsPrinters) {
-  InstallFirst();
+  ASSERT_TRUE(mrvtest::InstallFirst());
   // Three printers of the product, two with settings names, one of those the
   // default; a printer of another driver listed first.
   auto &ps = winsim::M().spooler.printers;
@@ -119,7 +111,7 @@ TEST_F(InstallScenario, ReinstallKeepsPrinters) {
 }
 
 TEST_F(InstallScenario, RepairWhileTrayRunsFromTheInstalledPath) {
-  InstallFirst();
+  ASSERT_TRUE(mrvtest::InstallFirst());
   ASSERT_TRUE(winsim::M().tray.running);
   RunAndCheck("repair", u"install.exe in", 1, 0);
   // 0 ms: one exit request, the tray program leaves at once.
@@ -136,7 +128,7 @@ TEST_F(InstallScenario, RepairWhileTrayRunsFromTheInstalledPath) {
 }
 
 TEST_F(InstallScenario, RepairWhileTrayIgnoresTheRequest) {
-  InstallFirst();
+  ASSERT_TRUE(mrvtest::InstallFirst());
   winsim::M().tray.behaviour = "ignore";
   RunAndCheck("repair", u"install.exe in", 1, 105000);
   // 105000 ms: 20 passes, each posting the request and waiting 5000 ms on
@@ -173,15 +165,7 @@ TEST_F(InstallScenario, InstalledMonitorBuild) {
     SCOPED_TRACE(row.name);
     winsim::NewMachine(dir_, options_);
     mrvtest::PutMonitorFileBuild(row.build);
-    if (row.registered) {
-      winsim::Monitor m;
-      m.name = "Morvalente:";
-      m.environment = "Windows x64";
-      m.dll = "gwrmon64.dll";
-      m.ports = {"Morvalente:"};
-      m.loaded = true;
-      winsim::M().spooler.monitors.push_back(m);
-    }
+    if (row.registered) mrvtest::PutMonitor();
     RunAndCheck(row.name, u"install.exe in", 1, 1000);
     // 1000 ms: the pause for the missing Run value; nothing else.
     EXPECT_EQ(Waits(), Strings{"Sleep 1000"});
@@ -196,7 +180,7 @@ TEST_F(InstallScenario, InstalledMonitorBuild) {
 }
 
 TEST_F(InstallScenario, MonitorDllStaysLoadedUntilSpoolerStops) {
-  InstallFirst();
+  ASSERT_TRUE(mrvtest::InstallFirst());
   mrvtest::PutMonitorFileBuild(2450);
   winsim::M().spooler.monitorDllStaysLoaded = true;
   Spooler().stopDelayMs = 400;
@@ -243,7 +227,7 @@ TEST_F(InstallScenario, DriverCopyLockedForGood) {
 }
 
 TEST_F(InstallScenario, MonitorInUseByPrinterOfAnotherDriver) {
-  InstallFirst();
+  ASSERT_TRUE(mrvtest::InstallFirst());
   mrvtest::PutMonitorFileBuild(2450);
   PutOtherDriver("Generic Laser", "genlaser.dll");
   PutPrinter("Shared Port", "Generic Laser", "LPT1:,Morvalente:");

@@ -6,6 +6,7 @@
 
 namespace {
 
+using mrvtest::FindPrinter;
 using mrvtest::MachineSummary;
 using mrvtest::PutOtherDriver;
 using mrvtest::PutPrinter;
@@ -13,12 +14,6 @@ using scenario::QueryAndCheck;
 
 const char kMonitorFile[] = "C:\\Windows\\System32\\gwrmon64.dll";
 const uint32_t kPendingDeletion = 0x4;  // printer status: deleted, waiting for its jobs
-
-winsim::Printer *Find(const std::string &name) {
-  for (auto &p : winsim::M().spooler.printers)
-    if (p.name == name) return &p;
-  return nullptr;
-}
 
 struct QueryRow {
   const char *name;
@@ -46,8 +41,8 @@ TEST_F(QueryScenario, QuestionsAfterAnInstall) {
       {"two printers of the product, the first unreachable", 2563,
        [] {
          // Deleted while it still had a job: listed, but it takes no handles.
-         Find("Morvalente")->status = kPendingDeletion;
-         Find("Morvalente")->cJobs = 1;
+         FindPrinter("Morvalente")->status = kPendingDeletion;
+         FindPrinter("Morvalente")->cJobs = 1;
          PutPrinter("Second", "Morvalente printer", "Morvalente:");
          winsim::M().spooler.defaultPrinter = "Second";
        },
@@ -67,7 +62,7 @@ TEST_F(QueryScenario, QuestionsAfterAnInstall) {
       {"printer named like the product on another driver", 2563,
        [] {
          auto &ps = winsim::M().spooler.printers;
-         Find("Morvalente")->name = "Invoices";
+         FindPrinter("Morvalente")->name = "Invoices";
          PutOtherDriver("Generic Laser", "genlaser.dll");
          winsim::Printer p;
          p.name = "Morvalente";
@@ -98,8 +93,7 @@ TEST_F(QueryScenario, QuestionsAfterAnInstall) {
     SCOPED_TRACE(row.name);
     options_.driverBuild = row.driverBuild;
     winsim::NewMachine(dir_, options_);
-    mrvtest::RunResult install = mrvtest::RunCommand(u"install.exe in");
-    ASSERT_EQ(install.exitCode, 1u);
+    ASSERT_TRUE(mrvtest::InstallFirst());
     row.prepare();
     const std::string before = MachineSummary();
 
@@ -110,11 +104,9 @@ TEST_F(QueryScenario, QuestionsAfterAnInstall) {
     EXPECT_EQ(MachineSummary(), before) << "onInit changes nothing";
 
     QueryAndCheck(std::string(row.name) + ": def.set", u"install.exe def.set", 4, 0);
-    std::vector<std::string> setArgs;
-    for (auto &e : winsim::P().journal)
-      if (e.call == "SpoolSetDefaultPrinterW") setArgs.push_back(e.args);
-    EXPECT_EQ(setArgs, row.setDefaultArg.empty() ? std::vector<std::string>{}
-                                                 : std::vector<std::string>{row.setDefaultArg});
+    EXPECT_EQ(
+        mrvtest::CallArgs("SpoolSetDefaultPrinterW"),
+        row.setDefaultArg.empty() ? std::vector<std::string>{} : std::vector<std::string>{row.setDefaultArg});
     EXPECT_EQ(winsim::M().spooler.defaultPrinter, row.defaultAfter);
   }
 }

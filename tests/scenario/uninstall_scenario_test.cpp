@@ -15,17 +15,10 @@ using namespace scenario;
 
 const char kMonitorPath[] = "C:\\Windows\\System32\\gwrmon64.dll";
 
-class UninstallScenario : public mrvtest::MachineTest {
- protected:
-  void InstallFirst() {
-    mrvtest::RunResult r = mrvtest::RunCommand(u"install.exe in");
-    ASSERT_EQ(r.exitCode, 1u);
-    ASSERT_TRUE(r.leaks.empty());
-  }
-};
+class UninstallScenario : public mrvtest::MachineTest {};
 
 TEST_F(UninstallScenario, UninstallAfterInstall) {
-  InstallFirst();
+  ASSERT_TRUE(mrvtest::InstallFirst());
   RunAndCheck("uninstall", u"install.exe un", 2, 0);
   // 0 ms: the tray program leaves at once on the request and its file is
   // deleted at the first attempt; the monitor's DLL is unloaded with the
@@ -58,7 +51,7 @@ TEST_F(UninstallScenario, DriverCannotBeRemoved) {
   for (const auto &row : rows) {
     SCOPED_TRACE(row.name);
     winsim::NewMachine(dir_, options_);
-    InstallFirst();
+    ASSERT_TRUE(mrvtest::InstallFirst());
     winsim::AddFault("DeletePrinterDriverExW", ERROR_PRINTER_DRIVER_IN_USE, 1, 1, true);
     RunAndCheck(row.name, row.commandLine, 100, 0);
     // 0 ms: the tray program leaves at once; the spooler restart between the
@@ -71,7 +64,7 @@ TEST_F(UninstallScenario, DriverCannotBeRemoved) {
 }
 
 TEST_F(UninstallScenario, MonitorDllStaysLoadedUntilSpoolerStops) {
-  InstallFirst();
+  ASSERT_TRUE(mrvtest::InstallFirst());
   winsim::M().spooler.monitorDllStaysLoaded = true;
   for (auto &s : winsim::M().services) {
     s.stopDelayMs = 400;
@@ -88,7 +81,7 @@ TEST_F(UninstallScenario, MonitorDllStaysLoadedUntilSpoolerStops) {
 }
 
 TEST_F(UninstallScenario, MonitorInUseByPrinterOfAnotherDriver) {
-  InstallFirst();
+  ASSERT_TRUE(mrvtest::InstallFirst());
   PutOtherDriver("Generic Laser", "genlaser.dll");
   PutPrinter("Shared Port", "Generic Laser", "Morvalente:");
   RunAndCheck("uninstall_monitor_in_use", u"install.exe un", 2, 0);
@@ -121,7 +114,7 @@ TEST_F(UninstallScenario, LockedMonitorThenInstallBeforeRestart) {
   for (const auto &row : rows) {
     SCOPED_TRACE(row.name);
     winsim::NewMachine(dir_, options_);
-    InstallFirst();
+    ASSERT_TRUE(mrvtest::InstallFirst());
     winsim::FileHold hold;
     hold.path = kMonitorPath;
     hold.share = FILE_SHARE_READ;

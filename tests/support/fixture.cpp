@@ -1,6 +1,7 @@
 #include "support/fixture.h"
 
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 
 namespace mrvtest {
@@ -19,6 +20,12 @@ void RemoveTree(const std::string &dir) {
 
 std::string U8(const char16_t *s) {
   return winsim::ToUtf8(s);
+}
+
+std::vector<uint8_t> WideBytes(const std::u16string &s) {
+  std::vector<uint8_t> d(s.size() * 2);
+  if (!d.empty()) std::memcpy(d.data(), s.data(), d.size());
+  return d;
 }
 
 void MachineTest::SetUp() {

@@ -4,7 +4,9 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdint>
 #include <string>
+#include <vector>
 
 #include "winsim/winsim.h"
 
@@ -31,5 +33,8 @@ void RemoveTree(const std::string &dir);
 
 // UTF-16 text of a wide literal or buffer as UTF-8, for assertions.
 std::string U8(const char16_t *s);
+
+// The bytes of UTF-16 text as the registry stores them (no zero added).
+std::vector<uint8_t> WideBytes(const std::u16string &s);
 
 }  // namespace mrvtest

@@ -72,10 +72,44 @@ std::vector<std::string> Calls(const std::string &call) {
   return out;
 }
 
+std::vector<std::string> CallArgs(const std::string &call) {
+  std::vector<std::string> out;
+  for (auto &e : winsim::P().journal)
+    if (e.call == call) out.push_back(e.args);
+  return out;
+}
+
+::testing::AssertionResult InstallFirst() {
+  RunResult r = RunCommand(u"install.exe in", false);
+  if (r.exitCode != 1 || !r.leaks.empty())
+    return ::testing::AssertionFailure() << "the first install ended with " << r.exitCode << " and left "
+                                         << r.leaks.size() << " blocks or handles";
+  return ::testing::AssertionSuccess();
+}
+
+std::vector<std::string> PendingStrings() {
+  const winsim::RegValue *v = winsim::GetRegValue("HKLM\\SYSTEM\\CurrentControlSet\\Control\\Session Manager",
+                                                  "PendingFileRenameOperations");
+  std::vector<std::string> out;
+  if (v == nullptr) return out;
+  std::u16string all(v->data.size() / 2, u'\0');
+  if (!all.empty()) std::memcpy(&all[0], v->data.data(), all.size() * 2);
+  size_t start = 0;
+  while (start < all.size()) {
+    size_t end = all.find(u'\0', start);
+    if (end == std::u16string::npos) {
+      out.push_back(winsim::ToUtf8(all.substr(start)) + "<no zero>");
+      break;
+    }
+    out.push_back(winsim::ToUtf8(all.substr(start, end - start)));
+    start = end + 1;
+  }
+  return out;
+}
+
 namespace {
 
 const char kRunKey[] = "HKLM\\SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Run";
-const char kSessionManager[] = "HKLM\\SYSTEM\\CurrentControlSet\\Control\\Session Manager";
 const char kSettingsRoot[] = "hkcu\\software\\garrowe software kft";
 
 // The build of a component file: the low word of the product version's
@@ -171,20 +205,9 @@ std::string MachineSummary() {
   out << "run " << (run == nullptr ? "none" : ValueText(run->type, run->data, true)) << "\n";
   out << "tray " << (m.tray.running ? "running from " + m.tray.path : std::string("not running")) << "\n";
 
-  const winsim::RegValue *pending = winsim::GetRegValue(kSessionManager, "PendingFileRenameOperations");
-  if (pending != nullptr) {
-    std::u16string all(reinterpret_cast<const char16_t *>(pending->data.data()), pending->data.size() / 2);
-    std::vector<std::string> strs;
-    size_t start = 0;
-    while (start < all.size()) {
-      size_t end = all.find(u'\0', start);
-      if (end == std::u16string::npos) end = all.size();
-      strs.push_back(winsim::ToUtf8(all.substr(start, end - start)));
-      start = end + 1;
-    }
-    for (size_t i = 0; i + 1 < strs.size() && !strs[i].empty(); i += 2)
-      out << "pending " << strs[i] << " -> " << Quoted(strs[i + 1]) << "\n";
-  }
+  std::vector<std::string> pending = PendingStrings();
+  for (size_t i = 0; i + 1 < pending.size() && !pending[i].empty(); i += 2)
+    out << "pending " << pending[i] << " -> " << Quoted(pending[i + 1]) << "\n";
 
   for (auto &k : m.registry) {
     if (k.first.rfind(kSettingsRoot, 0) != 0) continue;
@@ -203,6 +226,30 @@ std::string MachineSummary() {
   return out.str();
 }
 
+winsim::Monitor &PutMonitor(const std::string &name, const std::string &dll) {
+  winsim::Monitor m;
+  m.name = name;
+  m.environment = "Windows x64";
+  m.dll = dll;
+  m.ports = {name};
+  m.loaded = true;
+  winsim::M().spooler.monitors.push_back(m);
+  return winsim::M().spooler.monitors.back();
+}
+
+winsim::Driver &PutDriver(const std::string &name, const std::string &environment,
+                          const std::string &driverFile) {
+  const std::string versionDir = "C:\\Windows\\System32\\spool\\drivers\\x64\\3\\";
+  winsim::Driver d;
+  d.name = name;
+  d.environment = environment;
+  d.driverPath = versionDir + driverFile;
+  d.dataFile = d.driverPath;
+  d.configFile = versionDir + "gwrui64.dll";
+  winsim::M().spooler.drivers.push_back(d);
+  return winsim::M().spooler.drivers.back();
+}
+
 winsim::Printer &PutPrinter(const std::string &name, const std::string &driver, const std::string &port) {
   winsim::Printer p;
   p.name = name;
@@ -212,14 +259,24 @@ winsim::Printer &PutPrinter(const std::string &name, const std::string &driver, 
   return winsim::M().spooler.printers.back();
 }
 
-void PutPrinterString(winsim::Printer &p, const std::string &key, const std::string &value,
-                      const std::string &text) {
+winsim::Printer *FindPrinter(const std::string &name) {
+  for (auto &p : winsim::M().spooler.printers)
+    if (p.name == name) return &p;
+  return nullptr;
+}
+
+void PutPrinterData(winsim::Printer &p, const std::string &key, const std::string &value, DWORD type,
+                    const std::string &bytes) {
   winsim::PrinterDataValue v;
   v.name = value;
-  v.type = REG_SZ;
-  v.data.assign(text.begin(), text.end());
-  v.data.push_back(0);
+  v.type = type;
+  v.data.assign(bytes.begin(), bytes.end());
   p.data[winsim::Lower(key)][winsim::Lower(value)] = v;
+}
+
+void PutPrinterString(winsim::Printer &p, const std::string &key, const std::string &value,
+                      const std::string &text) {
+  PutPrinterData(p, key, value, REG_SZ, text + std::string(1, '\0'));
 }
 
 void PutOtherDriver(const std::string &name, const std::string &file) {
@@ -234,9 +291,8 @@ void PutOtherDriver(const std::string &name, const std::string &file) {
   winsim::M().spooler.drivers.push_back(d);
 }
 
-void PutMonitorFileBuild(int build) {
-  winsim::WriteHostFile(winsim::M().systemDir + "\\gwrmon64.dll",
-                        winsim::MakeComponentFile("gwrmon64.dll", build));
+void PutMonitorFileBuild(int build, const std::string &dll) {
+  winsim::WriteHostFile(winsim::M().systemDir + "\\" + dll, winsim::MakeComponentFile(dll, build));
 }
 
 }  // namespace mrvtest

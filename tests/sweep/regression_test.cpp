@@ -7,7 +7,6 @@
 #include <ostream>
 #include <string>
 
-#include "support/fixture.h"
 #include "sweep/sweep.h"
 
 namespace {
@@ -151,37 +150,5 @@ INSTANTIATE_TEST_SUITE_P(
         n += ((*p >= 'a' && *p <= 'z') || (*p >= 'A' && *p <= 'Z') || (*p >= '0' && *p <= '9')) ? *p : '_';
       return n;
     });
-
-}  // namespace
-
-namespace {
-
-// winsim: deleting a printer marked the handles of the printer listed after
-// it as deleted (the name it compared with was the removed printer's own,
-// which the removal had overwritten), or read freed memory.
-TEST(SpoolerRegression, DeletingAPrinterLeavesTheHandlesOfTheOthers) {
-  const std::string dir = mrvtest::MakeTempDir();
-  winsim::NewMachine(dir);
-  for (const char *name : {"First printer with a long name", "Second printer with a long name"}) {
-    winsim::Printer p;
-    p.name = name;
-    p.portName = "LPT1:";
-    p.driverName = "Generic / Text Only";
-    winsim::M().spooler.printers.push_back(p);
-  }
-  winsim::BeginProcess(u"install.exe");
-  PRINTER_DEFAULTSW all = {nullptr, nullptr, PRINTER_ALL_ACCESS};
-  HANDLE first = nullptr, second = nullptr;
-  ASSERT_TRUE(OpenPrinterW(const_cast<LPWSTR>(u"First printer with a long name"), &first, &all));
-  ASSERT_TRUE(OpenPrinterW(const_cast<LPWSTR>(u"Second printer with a long name"), &second, &all));
-  EXPECT_TRUE(DeletePrinter(first));
-  BYTE buffer[2048];
-  DWORD needed = 0;
-  EXPECT_TRUE(GetPrinterW(second, 2, buffer, sizeof buffer, &needed)) << GetLastError();
-  ClosePrinter(first);
-  ClosePrinter(second);
-  EXPECT_TRUE(winsim::Leaks().empty());
-  mrvtest::RemoveTree(dir);
-}
 
 }  // namespace

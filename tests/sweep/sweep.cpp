@@ -18,20 +18,10 @@ const char kRunKey[] = "HKLM\\SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Run"
 const char kInstallerDir[] = "C:\\Program Files\\Morvalente\\Drivers";
 const char kDriverName[] = "Morvalente printer";
 
-std::vector<uint8_t> AnsiZ(const std::string &s) {
-  std::vector<uint8_t> d(s.begin(), s.end());
-  d.push_back(0);
-  return d;
-}
-
 // Gives a printer a settings name, in both places the installer reads it.
 void SetSettingsName(winsim::Printer &p, const std::string &name) {
-  winsim::PrinterDataValue v;
-  v.name = "SubKey";
-  v.type = REG_SZ;
-  v.data = AnsiZ(name);
-  p.data[""]["subkey"] = v;
-  p.data["dsuser"]["subkey"] = v;
+  mrvtest::PutPrinterString(p, "", "SubKey", name);
+  mrvtest::PutPrinterString(p, "DsUser", "SubKey", name);
   winsim::RegKey &key = winsim::EnsureKey(std::string(kSettingsRoot) + name);
   winsim::RegValue mark;
   mark.name = "deleted";
@@ -40,18 +30,12 @@ void SetSettingsName(winsim::Printer &p, const std::string &name) {
   key.values["deleted"] = mark;
 }
 
-winsim::Printer *Printer(const std::string &name) {
-  for (auto &p : winsim::M().spooler.printers)
-    if (winsim::IEquals(p.name, name)) return &p;
-  return nullptr;
-}
-
 // A first install on the fresh machine: the product is in place and its tray
 // program runs.
 void Installed() {
-  mrvtest::RunResult r = mrvtest::RunCommand(u"install.exe in", false);
-  if (r.exitCode != 1 || !r.leaks.empty()) {
-    std::fprintf(stderr, "sweep: the preparing install ended with %u\n", r.exitCode);
+  ::testing::AssertionResult installed = mrvtest::InstallFirst();
+  if (!installed) {
+    std::fprintf(stderr, "sweep: %s\n", installed.message());
     std::abort();
   }
 }
@@ -61,7 +45,7 @@ void Installed() {
 // another maker.
 void InstalledWithTwoPrinters() {
   Installed();
-  winsim::Printer *first = Printer("Morvalente");
+  winsim::Printer *first = mrvtest::FindPrinter("Morvalente");
   SetSettingsName(*first, "Office");
   winsim::Printer second = *first;
   second.name = "Morvalente Invoices";
@@ -390,20 +374,10 @@ ProductState ReadProductState() {
   s.runValue = winsim::GetRegValue(kRunKey, "MorvalenteTray") != nullptr;
   const std::string monitorFile = winsim::M().systemDir + "\\gwrmon64.dll";
   s.monitorFile = winsim::FileExists(monitorFile);
-  if (const winsim::RegValue *v = winsim::GetRegValue(kSessionManager, "PendingFileRenameOperations")) {
-    std::u16string all(reinterpret_cast<const char16_t *>(v->data.data()), v->data.size() / 2);
-    std::vector<std::string> strings;
-    size_t start = 0;
-    while (start < all.size()) {
-      size_t end = all.find(u'\0', start);
-      if (end == std::u16string::npos) end = all.size();
-      strings.push_back(winsim::ToUtf8(all.substr(start, end - start)));
-      start = end + 1;
-    }
-    for (size_t i = 0; i + 1 < strings.size(); i += 2)
-      if (strings[i + 1].empty() && winsim::IEquals(strings[i], "\\??\\" + monitorFile))
-        s.monitorFilePending = true;
-  }
+  std::vector<std::string> strings = mrvtest::PendingStrings();
+  for (size_t i = 0; i + 1 < strings.size(); i += 2)
+    if (strings[i + 1].empty() && winsim::IEquals(strings[i], "\\??\\" + monitorFile))
+      s.monitorFilePending = true;
   return s;
 }
 
@@ -523,7 +497,6 @@ Finding Check(const Scenario &scenario, const Outcome &baseline, const Outcome &
     // Registering the tray program is not part of the run's outcome: its
     // failures are silent by design. The monitor's file is judged below.
     a.runValue = b.runValue = false;
-    a.monitorFile = b.monitorFile = a.monitorFilePending = b.monitorFilePending = false;
     if (!(a == b))
       f.broken.push_back("reported success but left " + faulted.after.Describe() + " instead of " +
                          baseline.after.Describe());

@@ -42,6 +42,8 @@ struct ProductState {
   bool monitorFile = false;         // the monitor's file is in the system directory
   bool monitorFilePending = false;  // ... and is to be deleted at the next restart
   std::string Describe() const;
+  // The spooler's objects and the Run value; the monitor's file is judged
+  // on its own.
   bool operator==(const ProductState &o) const {
     return monitor == o.monitor && driver == o.driver && printers == o.printers && runValue == o.runValue;
   }

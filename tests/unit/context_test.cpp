@@ -12,11 +12,10 @@
 
 #include "app/dispatch.h"
 #include "app/log.h"
-#include "support/fixture.h"
+#include "support/run_context.h"
 
 namespace {
 
-using mrvtest::MachineTest;
 using mrvtest::U8;
 
 const std::string kDriverDir64 = "C:\\Windows\\System32\\spool\\drivers\\x64";
@@ -30,16 +29,11 @@ winsim::Service &Spooler() {
   throw std::runtime_error("no spooler service");
 }
 
-class ContextTest : public MachineTest {
+class ContextTest : public mrvtest::ContextTest {
  protected:
   void SetUp() override {
-    MachineTest::SetUp();
+    mrvtest::ContextTest::SetUp();
     ProgramInstance = GetModuleHandleW(nullptr);
-    ctx_ = InstallContext{};
-  }
-  void TearDown() override {
-    FreeContext(&ctx_);
-    MachineTest::TearDown();
   }
 
   static winsim::Printer MakePrinter(const std::string &name, bool connection = false) {
@@ -52,14 +46,6 @@ class ContextTest : public MachineTest {
   }
 
   static std::string Text(CountedString s) { return U8(CountedStringText(s)); }
-  static std::string MachineText(DWORD code) {
-    LPWSTR text = SystemErrorText(code);
-    std::string s = U8(text);
-    LocalFree(text);
-    return s;
-  }
-
-  InstallContext ctx_;
 };
 
 struct InitRow {

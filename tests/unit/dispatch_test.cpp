@@ -6,21 +6,13 @@
 #include <vector>
 
 #include "support/fixture.h"
+#include "support/scenario.h"
 
 namespace {
 
 using mrvtest::MachineTest;
 
-class DispatchTest : public MachineTest {
- protected:
-  // The argument values IsWindow was asked about, in order.
-  static std::vector<std::string> IsWindowArgs() {
-    std::vector<std::string> out;
-    for (auto &e : winsim::P().journal)
-      if (e.call == "IsWindow") out.push_back(e.args);
-    return out;
-  }
-};
+class DispatchTest : public MachineTest {};
 
 struct CommandRow {
   const char *name;
@@ -126,7 +118,7 @@ TEST_F(DispatchTest, ParentWindowArgument) {
     for (auto &a : store) argv.push_back(a.data());
     HWND parent = ParentWindowArgument((int)argv.size(), argv.data());
     EXPECT_EQ(reinterpret_cast<uint64_t>(parent), row.expected);
-    EXPECT_EQ(IsWindowArgs(), row.asked);
+    EXPECT_EQ(mrvtest::CallArgs("IsWindow"), row.asked);
   }
 }
 
@@ -134,11 +126,11 @@ TEST_F(DispatchTest, RunReadsTheParentWindowFromTheCommandLine) {
   winsim::M().windows = {2147483647};
   winsim::BeginProcess(u"install.exe uninstall 4294967296");
   EXPECT_EQ(DispatchCommand(GetModuleHandleW(nullptr)), (DWORD)ExitUninstalled);
-  EXPECT_EQ(IsWindowArgs(), std::vector<std::string>{"2147483647"});
+  EXPECT_EQ(mrvtest::CallArgs("IsWindow"), std::vector<std::string>{"2147483647"});
 
   winsim::BeginProcess(u"install.exe install 2147483647 extra");
   EXPECT_EQ(DispatchCommand(GetModuleHandleW(nullptr)), (DWORD)ExitInstalled);
-  EXPECT_TRUE(IsWindowArgs().empty());
+  EXPECT_TRUE(mrvtest::CallArgs("IsWindow").empty());
 }
 
 }  // namespace

@@ -6,39 +6,15 @@
 
 #include "app/context.h"
 #include "app/error_codes.h"
-#include "support/fixture.h"
+#include "support/run_context.h"
 
 namespace {
 
-using mrvtest::MachineTest;
 using mrvtest::U8;
 
-class LogTest : public MachineTest {
- protected:
-  void SetUp() override {
-    MachineTest::SetUp();
-    ctx_ = InstallContext{};
-  }
-  void TearDown() override {
-    FreeContext(&ctx_);
-    MachineTest::TearDown();
-  }
-
-  std::string Log() const { return U8(CountedStringText(ctx_.Log)); }
-
-  // The machine's own text for a code, without its line end, as the test
-  // expects it in an error line.
-  static std::string MachineText(DWORD code) {
-    LPWSTR text = nullptr;
-    DWORD n = FormatMessageW(0x1300, nullptr, code, 1033, (LPWSTR)&text, 0, nullptr);
-    std::string s = n ? U8(text) : std::string();
-    if (text) LocalFree(text);
-    while (!s.empty() && (s.back() == '\r' || s.back() == '\n')) s.pop_back();
-    return s;
-  }
-
-  InstallContext ctx_;
-};
+// MachineText asks the machine itself, so that it can judge the installer's
+// own SystemErrorText.
+class LogTest : public mrvtest::ContextTest {};
 
 TEST_F(LogTest, IndentationIsTwoBlanksPerLevelUpToTen) {
   struct Row {

@@ -12,6 +12,8 @@
 
 namespace {
 
+using mrvtest::PutDriver;
+using mrvtest::PutPrinter;
 using mrvtest::U8;
 using spooltest::SpoolTest;
 
@@ -21,12 +23,6 @@ const std::string kVersionDir = spooltest::kVersionDir;
 
 class DriverTest : public SpoolTest {
  protected:
-  void MakeContext() {
-    ProgramInstance = GetModuleHandleW(nullptr);
-    InitContext(&ctx_, RunFlag64Bit);
-    FreeCountedString(&ctx_.Log);
-    ctx_.ErrorCount = 0;
-  }
   const DriverList *Drivers() {
     list_ = ListDrivers(u"Windows x64");
     return &list_;
@@ -141,8 +137,8 @@ TEST_F(DriverTest, NoProductDriverMeansNoSpoolerCall) {
        "  No Morvalente driver was found\r\n"},
       {"other drivers",
        [] {
-         AddDriver("Morvalente Printer");
-         AddDriver("Other printer");
+         PutDriver("Morvalente Printer");
+         PutDriver("Other printer");
        },
        ">DeletePrinterDriver for Windows x64\r\n  ------------ 2 existing drivers-----------\r\n"
        "  1. Morvalente Printer\r\n  2. Other printer\r\n  -------------------------------------------\r\n"
@@ -161,9 +157,9 @@ TEST_F(DriverTest, NoProductDriverMeansNoSpoolerCall) {
 }
 
 TEST_F(DriverTest, RemovesTheDriverWithItsFiles) {
-  AddDriver("A");
-  AddDriver("B", "Windows x64", "b.dll");
-  AddDriver("Morvalente printer");
+  PutDriver("A");
+  PutDriver("B", "Windows x64", "b.dll");
+  PutDriver("Morvalente printer");
   winsim::M().spooler.drivers[0].driverPath = kVersionDir + "\\a.dll";
   winsim::M().spooler.drivers[0].dataFile = kVersionDir + "\\a.dll";
   winsim::M().spooler.drivers[0].configFile = kVersionDir + "\\a-ui.dll";
@@ -194,7 +190,7 @@ TEST_F(DriverTest, ARefusedRemovalIsTriedOnceMoreAfterARestart) {
     SCOPED_TRACE(row.name);
     TearDown();
     SetUp();
-    AddDriver("Morvalente printer");
+    PutDriver("Morvalente printer");
     MakeContext();
     winsim::AddFault("DeletePrinterDriverExW", ERROR_ACCESS_DENIED, 1, row.refusals);
     DeletePrinterDriver(&ctx_, Drivers());
@@ -217,8 +213,8 @@ TEST_F(DriverTest, ARefusedRemovalIsTriedOnceMoreAfterARestart) {
 }
 
 TEST_F(DriverTest, ADriverPrintersStillUseIsRefusedTwice) {
-  AddDriver("Morvalente printer");
-  AddPrinter("Office", "Morvalente printer", "LPT1:");
+  PutDriver("Morvalente printer");
+  PutPrinter("Office", "Morvalente printer", "LPT1:");
   MakeContext();
   DeletePrinterDriver(&ctx_, Drivers());
   EXPECT_TRUE(LogHas("Error(14): Can`t remove the printer-driver 'Morvalente printer' - (" +
@@ -246,47 +242,47 @@ TEST_F(DriverTest, CheckDriverBuildAsksAboutTheFirstProductPrinter) {
       {"no printer of the product",
        [] {
          DriverFileOfBuild(2563);
-         AddDriver("Other printer");
-         AddPrinter("Morvalente", "Other printer", "LPT1:");
+         PutDriver("Other printer");
+         PutPrinter("Morvalente", "Other printer", "LPT1:");
        },
        FALSE},
       {"build 2450",
        [] {
          DriverFileOfBuild(2450);
-         AddPrinter("Office");
+         PutPrinter("Office");
        },
        FALSE},
       {"build 2451",
        [] {
          DriverFileOfBuild(2451);
-         AddPrinter("Office");
+         PutPrinter("Office");
        },
        TRUE},
       {"build 2563",
        [] {
          DriverFileOfBuild(2563);
-         AddPrinter("Office");
+         PutPrinter("Office");
        },
        TRUE},
       {"no version resource",
        [] {
          DriverFileOfBuild(-1);
-         AddPrinter("Office");
+         PutPrinter("Office");
        },
        FALSE},
-      {"driver file gone", [] { AddPrinter("Office"); }, FALSE},
+      {"driver file gone", [] { PutPrinter("Office"); }, FALSE},
       {"first product printer unreachable, the second not asked",
        [] {
          DriverFileOfBuild(2563);
-         AddPrinter("First");
-         AddPrinter("Second");
+         PutPrinter("First");
+         PutPrinter("Second");
          winsim::AddFault("OpenPrinterW", ERROR_ACCESS_DENIED);
        },
        FALSE},
       {"driver not installed for x64",
        [] {
          DriverFileOfBuild(2563);
-         AddPrinter("Office");
+         PutPrinter("Office");
          winsim::M().spooler.drivers[0].environment = "Windows NT x86";
        },
        FALSE},
@@ -295,7 +291,7 @@ TEST_F(DriverTest, CheckDriverBuildAsksAboutTheFirstProductPrinter) {
     SCOPED_TRACE(row.name);
     TearDown();
     SetUp();
-    AddDriver("Morvalente printer");
+    PutDriver("Morvalente printer");
     row.prepare();
     EXPECT_EQ(CheckDriverBuild(), row.expected);
     EXPECT_LE(winsim::CallCount("OpenPrinterW"), 1u);

@@ -14,6 +14,9 @@
 
 namespace {
 
+using mrvtest::FindPrinter;
+using mrvtest::PutDriver;
+using mrvtest::PutPrinter;
 using mrvtest::U8;
 using spooltest::SpoolTest;
 
@@ -116,24 +119,24 @@ TEST_F(SpoolTest, ListDriversListsOneEnvironmentSilently) {
   const std::vector<Row> rows = {
       {"x64 drivers only",
        [] {
-         AddDriver("Morvalente printer");
-         AddDriver("Old x86 driver", "Windows NT x86");
-         AddDriver("Other printer");
+         PutDriver("Morvalente printer");
+         PutDriver("Old x86 driver", "Windows NT x86");
+         PutDriver("Other printer");
        },
        u"Windows x64",
        {"Morvalente printer", "Other printer"}},
       {"no drivers", [] {}, u"Windows x64", {}},
-      {"unknown environment", [] { AddDriver("Morvalente printer"); }, u"Windows 95", {}},
+      {"unknown environment", [] { PutDriver("Morvalente printer"); }, u"Windows 95", {}},
       {"no memory",
        [] {
-         AddDriver("Morvalente printer");
+         PutDriver("Morvalente printer");
          winsim::AddFault("GlobalAlloc", ERROR_NOT_ENOUGH_MEMORY, NextCall("GlobalAlloc"));
        },
        u"Windows x64",
        {}},
       {"second call refused",
        [] {
-         AddDriver("Morvalente printer");
+         PutDriver("Morvalente printer");
          winsim::AddFault("EnumPrinterDriversW", ERROR_ACCESS_DENIED, NextCall("EnumPrinterDriversW", 2));
        },
        u"Windows x64",
@@ -272,7 +275,7 @@ class SpoolQueryTest : public SpoolTest {
   void SetUp() override {
     SpoolTest::SetUp();
     InstallProduct();
-    AddPrinter("Office").comment = "second floor";
+    PutPrinter("Office").comment = "second floor";
     ASSERT_TRUE(OpenPrinterW((LPWSTR)u"Office", &printer_, nullptr));
   }
   void TearDown() override {
@@ -297,10 +300,8 @@ TEST_F(SpoolQueryTest, FetchPrinterDriverInfoAsksForTheX64DriverThenTheCallersOw
   EXPECT_EQ(U8(info->pName), "Morvalente printer");
   EXPECT_EQ(U8(info->pDriverPath), std::string(spooltest::kVersionDir) + "\\gwrdrv64.dll");
   GlobalFree(info);
-  std::vector<std::string> args;
-  for (auto &e : winsim::P().journal)
-    if (e.call == "GetPrinterDriverW") args.push_back(e.args);
-  EXPECT_EQ(args, (std::vector<std::string>{"Windows x64 level 2", " level 2"}));
+  EXPECT_EQ(mrvtest::CallArgs("GetPrinterDriverW"),
+            (std::vector<std::string>{"Windows x64 level 2", " level 2"}));
 }
 
 struct QueryFailureRow {
@@ -338,10 +339,8 @@ TEST_F(SpoolQueryTest, QueriesThatFailGiveNoBlock) {
 
 // The arguments of the latest journaled call of `call`.
 std::string LastArgs(const std::string &call) {
-  const auto &journal = winsim::P().journal;
-  for (auto it = journal.rbegin(); it != journal.rend(); ++it)
-    if (it->call == call) return it->args;
-  return "(no call)";
+  std::vector<std::string> args = mrvtest::CallArgs(call);
+  return args.empty() ? "(no call)" : args.back();
 }
 
 TEST_F(SpoolQueryTest, PurgeAndDeletePrinterDeletesEvenWhenThePurgeFails) {

@@ -13,6 +13,10 @@
 
 namespace {
 
+using mrvtest::FindPrinter;
+using mrvtest::PutDriver;
+using mrvtest::PutMonitorFileBuild;
+using mrvtest::PutPrinter;
 using mrvtest::U8;
 using spooltest::SpoolTest;
 
@@ -21,14 +25,6 @@ const char kInstallerDir[] = "C:\\Program Files\\Morvalente\\Drivers";
 
 class MonitorTest : public SpoolTest {
  protected:
-  // A run's context on the machine as prepared, its opening lines dropped.
-  void MakeContext() {
-    ProgramInstance = GetModuleHandleW(nullptr);
-    InitContext(&ctx_, RunFlag64Bit);
-    FreeCountedString(&ctx_.Log);
-    ctx_.ErrorCount = 0;
-  }
-
   // Monitors as the spooler lists them now; released in TearDown.
   const MonitorList *Monitors() {
     list_ = ListMonitors(nullptr);
@@ -39,11 +35,6 @@ class MonitorTest : public SpoolTest {
     if (list_.Entries != nullptr) GlobalFree(list_.Entries);
     list_ = MonitorList{};
     SpoolTest::TearDown();
-  }
-
-  // The installed monitor file with the given build (-1: no version resource).
-  static void PlaceMonitorFile(int build) {
-    winsim::WriteHostFile(kMonitorPath, winsim::MakeComponentFile("gwrmon64.dll", build));
   }
 
   bool LogHas(const std::string &line) const { return Log().find(line) != std::string::npos; }
@@ -87,7 +78,7 @@ TEST_F(MonitorTest, TheFoundRecordNamesTheFile) {
 }
 
 TEST_F(MonitorTest, NotFoundAndRefusedIsFine) {
-  PlaceMonitorFile(2563);
+  PutMonitorFileBuild(2563);
   MakeContext();
   DeleteMonitor(&ctx_, Monitors());
   EXPECT_EQ(Log(),
@@ -151,7 +142,7 @@ TEST_F(MonitorTest, TheBuildGateKeepsACompatibleMonitor) {
     if (row.build == -2)
       winsim::RemoveHostFile(kMonitorPath);
     else
-      PlaceMonitorFile(row.build);
+      PutMonitorFileBuild(row.build);
     MakeContext();
     ctx_.VerifyMonitorVersion = 1;
     DeleteMonitor(&ctx_, Monitors());
@@ -169,9 +160,9 @@ TEST_F(MonitorTest, TheBuildGateKeepsACompatibleMonitor) {
 
 TEST_F(MonitorTest, ARefusedRemovalParksThePrintersOnFile) {
   InstallProduct();
-  AddPrinter("Gone");                                                // deleted after the snapshot
-  AddPrinter("A", "Morvalente printer", "Morvalente:,Morvalente:");  // keeps one port of the monitor
-  AddPrinter("Other", "Morvalente printer", "LPT1:");
+  PutPrinter("Gone");                                                // deleted after the snapshot
+  PutPrinter("A", "Morvalente printer", "Morvalente:,Morvalente:");  // keeps one port of the monitor
+  PutPrinter("Other", "Morvalente printer", "LPT1:");
   MakeContext();
   winsim::M().spooler.printers.erase(winsim::M().spooler.printers.begin());
   DeleteMonitor(&ctx_, Monitors());
@@ -204,8 +195,8 @@ TEST_F(MonitorTest, ARefusedRemovalParksThePrintersOnFile) {
 
 TEST_F(MonitorTest, TheSecondTryAfterParkingSucceedsWithoutARestart) {
   InstallProduct();
-  AddPrinter("A", "Morvalente printer", "LPT1:,Morvalente:");
-  AddPrinter("B");
+  PutPrinter("A", "Morvalente printer", "LPT1:,Morvalente:");
+  PutPrinter("B");
   MakeContext();
   DeleteMonitor(&ctx_, Monitors());
   EXPECT_TRUE(
@@ -268,7 +259,7 @@ TEST_F(MonitorTest, CopiesRegistersAndLoads) {
 }
 
 TEST_F(MonitorTest, SkipsTheCopyWhenTold) {
-  PlaceMonitorFile(2500);
+  PutMonitorFileBuild(2500);
   MakeContext();
   ctx_.CopyMonitor = 0;
   ::AddMonitor(&ctx_);
@@ -279,7 +270,7 @@ TEST_F(MonitorTest, SkipsTheCopyWhenTold) {
 TEST_F(MonitorTest, ALoadedOldFileIsCopiedWithTheSpoolerStopped) {
   // The old monitor stays loaded after its removal until the spooler stops.
   AddMonitor("Morvalente:");
-  PlaceMonitorFile(2000);
+  PutMonitorFileBuild(2000);
   winsim::M().spooler.monitorDllStaysLoaded = true;
   ASSERT_TRUE(DeleteMonitorW(nullptr, nullptr, (LPWSTR)u"Morvalente:"));
   MakeContext();
@@ -322,8 +313,8 @@ TEST_F(MonitorTest, RegistrationIsTriedFiveTimes) {
     SCOPED_TRACE(row.name);
     TearDown();
     SetUp();
-    AddDriver("Morvalente printer");
-    AddPrinter("A");
+    PutDriver("Morvalente printer");
+    PutPrinter("A");
     MakeContext();
     // A printer parked by the removal: it gets its port back only when the
     // monitor is registered.
@@ -366,8 +357,8 @@ TEST_F(MonitorTest, NothingFollowsWithoutParkedPrinters) {
 
 TEST_F(MonitorTest, AParkedPortComesBackWithTheTextAroundIt) {
   AddMonitor("Morvalente:");
-  AddDriver("Morvalente printer");
-  AddPrinter("A", "Morvalente printer", "LPT1:,Morvalente:,COM1:");
+  PutDriver("Morvalente printer");
+  PutPrinter("A", "Morvalente printer", "LPT1:,Morvalente:,COM1:");
   MakeContext();
   const std::u16string before = (const char16_t *)ctx_.Printers.Entries[0].pPortName;
   DeleteMonitor(&ctx_, Monitors());

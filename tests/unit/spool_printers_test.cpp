@@ -13,6 +13,10 @@
 
 namespace {
 
+using mrvtest::FindPrinter;
+using mrvtest::PutDriver;
+using mrvtest::PutPrinter;
+using mrvtest::PutPrinterData;
 using mrvtest::U8;
 using spooltest::SpoolTest;
 
@@ -63,39 +67,41 @@ TEST_F(PrintersTest, ReadSubKeyTakesTheFirstFittingStringOfTheTwoPlaces) {
   const std::string name63(63, 'n');
   const std::string name64(64, 'n');
   const std::vector<ReadRow> rows = {
-      {"plain value", [](winsim::Printer &p) { SetData(p, "", "SubKey", REG_SZ, std::string("plain\0", 6)); },
+      {"plain value",
+       [](winsim::Printer &p) { PutPrinterData(p, "", "SubKey", REG_SZ, std::string("plain\0", 6)); },
        "plain"},
       {"plain value before the keyed one",
        [](winsim::Printer &p) {
-         SetData(p, "", "SubKey", REG_SZ, std::string("plain\0", 6));
-         SetData(p, "DsUser", "SubKey", REG_SZ, std::string("keyed\0", 6));
+         PutPrinterData(p, "", "SubKey", REG_SZ, std::string("plain\0", 6));
+         PutPrinterData(p, "DsUser", "SubKey", REG_SZ, std::string("keyed\0", 6));
        },
        "plain"},
       {"keyed value only",
-       [](winsim::Printer &p) { SetData(p, "DsUser", "SubKey", REG_SZ, std::string("keyed\0", 6)); },
+       [](winsim::Printer &p) { PutPrinterData(p, "DsUser", "SubKey", REG_SZ, std::string("keyed\0", 6)); },
        "keyed"},
       {"plain value of another type",
        [](winsim::Printer &p) {
-         SetData(p, "", "SubKey", REG_BINARY, "0123456789");
-         SetData(p, "DsUser", "SubKey", REG_SZ, "ab");  // stored without its terminator
+         PutPrinterData(p, "", "SubKey", REG_BINARY, "0123456789");
+         PutPrinterData(p, "DsUser", "SubKey", REG_SZ, "ab");  // stored without its terminator
        },
        "ab"},
       {"63 characters fit",
-       [&](winsim::Printer &p) { SetData(p, "", "SubKey", REG_SZ, name63 + std::string(1, '\0')); }, name63},
+       [&](winsim::Printer &p) { PutPrinterData(p, "", "SubKey", REG_SZ, name63 + std::string(1, '\0')); },
+       name63},
       {"64 characters read as absent",
        [&](winsim::Printer &p) {
-         SetData(p, "", "SubKey", REG_SZ, name64 + std::string(1, '\0'));
-         SetData(p, "DsUser", "SubKey", REG_SZ, name64 + std::string(1, '\0'));
+         PutPrinterData(p, "", "SubKey", REG_SZ, name64 + std::string(1, '\0'));
+         PutPrinterData(p, "DsUser", "SubKey", REG_SZ, name64 + std::string(1, '\0'));
        },
        ""},
       {"too long plain, fitting keyed",
        [&](winsim::Printer &p) {
-         SetData(p, "", "SubKey", REG_SZ, name64 + std::string(1, '\0'));
-         SetData(p, "DsUser", "SubKey", REG_SZ, std::string("keyed\0", 6));
+         PutPrinterData(p, "", "SubKey", REG_SZ, name64 + std::string(1, '\0'));
+         PutPrinterData(p, "DsUser", "SubKey", REG_SZ, std::string("keyed\0", 6));
        },
        "keyed"},
       {"keyed value of another type",
-       [](winsim::Printer &p) { SetData(p, "DsUser", "SubKey", REG_DWORD, "abcd"); }, ""},
+       [](winsim::Printer &p) { PutPrinterData(p, "DsUser", "SubKey", REG_DWORD, "abcd"); }, ""},
       {"none", [](winsim::Printer &) {}, ""},
   };
   for (const auto &row : rows) {
@@ -103,7 +109,7 @@ TEST_F(PrintersTest, ReadSubKeyTakesTheFirstFittingStringOfTheTwoPlaces) {
     TearDown();
     SetUp();
     InstallProduct();
-    row.prepare(AddPrinter("Office"));
+    row.prepare(PutPrinter("Office"));
     HANDLE h = nullptr;
     ASSERT_TRUE(OpenPrinterW((LPWSTR)u"Office", &h, nullptr));
     char buffer[260];
@@ -131,7 +137,7 @@ TEST_F(PrintersTest, WriteSubKeyWritesBothPlacesAndAnswersForTheKeyedOne) {
     TearDown();
     SetUp();
     InstallProduct();
-    AddPrinter("Office");
+    PutPrinter("Office");
     HANDLE h = Open(u"Office");
     ASSERT_NE(h, nullptr);
     if (row.faultCall) winsim::AddFault(row.faultCall, ERROR_ACCESS_DENIED);
@@ -192,7 +198,7 @@ TEST_F(PrintersTest, DeletePrinterLogsItsOutcome) {
     TearDown();
     SetUp();
     InstallProduct();
-    AddPrinter("Office");
+    PutPrinter("Office");
     row.prepare();
     DeletePrinter(&ctx_, row.printer);
     EXPECT_EQ(Log(), row.log());
@@ -204,17 +210,14 @@ TEST_F(PrintersTest, DeletePrinterLogsItsOutcome) {
 
 TEST_F(PrintersTest, DeletePrinterOpensWithDeleteAndAdministerAccess) {
   InstallProduct();
-  AddPrinter("Office");
+  PutPrinter("Office");
   DeletePrinter(&ctx_, u"Office");
-  std::vector<std::string> opens;
-  for (auto &e : winsim::P().journal)
-    if (e.call == "OpenPrinterW") opens.push_back(e.args);
-  EXPECT_EQ(opens, std::vector<std::string>{"Office access 65540"});
+  EXPECT_EQ(mrvtest::CallArgs("OpenPrinterW"), std::vector<std::string>{"Office access 65540"});
 }
 
 TEST_F(PrintersTest, NoNameShowsAStar) {
   InstallProduct();
-  AddPrinter("Office");
+  PutPrinter("Office");
   DeletePrinter(&ctx_, nullptr);
   EXPECT_EQ(Log().substr(0, 18), ">DeletePrinter(*)\r");
   EXPECT_NE(FindPrinter("Office"), nullptr);
@@ -242,7 +245,7 @@ TEST_F(PrintersTest, AddPrinterChecksTheMonitorsAndAddsInEveryCase) {
        true},
       {"only other monitors",
        [] {
-         AddDriver("Morvalente printer");
+         PutDriver("Morvalente printer");
          AddMonitor("Local Port", "localspl.dll");
          AddMonitor("Morvalente", "other.dll");
        },
@@ -258,7 +261,7 @@ TEST_F(PrintersTest, AddPrinterChecksTheMonitorsAndAddsInEveryCase) {
       // in other letters provides the port, though it is not the product's.
       {"the monitor's name in other case",
        [] {
-         AddDriver("Morvalente printer");
+         PutDriver("Morvalente printer");
          AddMonitor("MORVALENTE:", "other.dll");
        },
        [] {
@@ -269,7 +272,7 @@ TEST_F(PrintersTest, AddPrinterChecksTheMonitorsAndAddsInEveryCase) {
              "  ---------------------------------------\r\n  OK :)\r\n");
        },
        true},
-      {"no monitors at all", [] { AddDriver("Morvalente printer"); },
+      {"no monitors at all", [] { PutDriver("Morvalente printer"); },
        [] {
          return ">AddPrinter(New)\r\n  Let's check our port monitors\r\n  1. EnumMonitors returns true\r\n"
                 "  No Morvalente port monitor was found.\r\n"
@@ -312,13 +315,13 @@ TEST_F(PrintersTest, AddPrinterChecksTheMonitorsAndAddsInEveryCase) {
 
 TEST_F(PrintersTest, DeleteAllPrintersRemembersAndDeletesOnlyTheProducts) {
   InstallProduct();
-  AddDriver("Other printer");
-  SetData(AddPrinter("A"), "", "SubKey", REG_SZ, std::string("set-a\0", 6));
-  AddPrinter("B", "Other printer");       // another driver on our port
-  AddPrinter("C", "morvalente printer");  // the driver's name in other case
-  AddPrinter("D");                        // no settings name
-  SetData(AddPrinter("E"), "", "SubKey", REG_SZ, std::string(64, 'e') + '\0');      // too long
-  SetData(AddPrinter("F"), "DsUser", "SubKey", REG_SZ, std::string("set-f\0", 6));  // keyed copy only
+  PutDriver("Other printer");
+  PutPrinterData(PutPrinter("A"), "", "SubKey", REG_SZ, std::string("set-a\0", 6));
+  PutPrinter("B", "Other printer");       // another driver on our port
+  PutPrinter("C", "morvalente printer");  // the driver's name in other case
+  PutPrinter("D");                        // no settings name
+  PutPrinterData(PutPrinter("E"), "", "SubKey", REG_SZ, std::string(64, 'e') + '\0');      // too long
+  PutPrinterData(PutPrinter("F"), "DsUser", "SubKey", REG_SZ, std::string("set-f\0", 6));  // keyed copy only
   LoadPrinterList(&ctx_.Printers);
   ctx_.IndentLevel = 1;
 
@@ -359,7 +362,7 @@ TEST_F(PrintersTest, PrinterThatCannotBeRememberedIsKept) {
     TearDown();
     SetUp();
     InstallProduct();
-    SetData(AddPrinter("A"), "", "SubKey", REG_SZ, std::string("set-a\0", 6));
+    PutPrinterData(PutPrinter("A"), "", "SubKey", REG_SZ, std::string("set-a\0", 6));
     LoadPrinterList(&ctx_.Printers);
     winsim::AddFault(row.call, row.error, NextCall(row.call, row.later));
     DeleteAllPrinters(&ctx_);
@@ -378,15 +381,15 @@ class RecreateTest : public PrintersTest {
   void SetUp() override {
     PrintersTest::SetUp();
     InstallProduct();
-    AddPrinter("Plain", "Other printer", "LPT1:");
-    AddDriver("Other printer");
-    winsim::Printer &a = AddPrinter("A");
+    PutPrinter("Plain", "Other printer", "LPT1:");
+    PutDriver("Other printer");
+    winsim::Printer &a = PutPrinter("A");
     a.comment = "first floor";
     a.location = "Room 1";
-    SetData(a, "", "SubKey", REG_SZ, std::string("set-a\0", 6));
-    winsim::Printer &b = AddPrinter("B");
+    PutPrinterData(a, "", "SubKey", REG_SZ, std::string("set-a\0", 6));
+    winsim::Printer &b = PutPrinter("B");
     b.comment = "second floor";
-    SetData(b, "DsUser", "SubKey", REG_SZ, std::string("set-b\0", 6));
+    PutPrinterData(b, "DsUser", "SubKey", REG_SZ, std::string("set-b\0", 6));
     winsim::M().spooler.defaultPrinter = "B";
     MarkDeleted("set-a");
     MarkDeleted("set-b");
@@ -502,7 +505,7 @@ TEST_F(RecreateTest, WhenNoneCanBeAddedTheOnePrinterMorvalenteIsTried) {
 
 TEST_F(PrintersTest, NothingRememberedGivesOnePrinterMorvalente) {
   InstallProduct();
-  AddPrinter("Unnamed");  // a product printer without a settings name, the default one
+  PutPrinter("Unnamed");  // a product printer without a settings name, the default one
   winsim::M().spooler.defaultPrinter = "Unnamed";
   MarkDefaultPrinter(&ctx_);
   DeleteAllPrinters(&ctx_);

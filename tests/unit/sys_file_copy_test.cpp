@@ -13,7 +13,6 @@ namespace {
 
 using mrvtest::U8;
 
-const char kModuleDir[] = "C:\\Program Files\\Morvalente\\Drivers\\";
 const char kSource[] = "C:\\Program Files\\Morvalente\\Drivers\\f.bin";
 const char kDest[] = "C:\\Dest\\f.bin";
 

@@ -1,21 +1,20 @@
 // The run's locked-file list: no duplicates, newest first, retries that drop
 // what is gone, and the hand-over to the system for deletion at restart.
-#include <cstring>
 #include <string>
 #include <vector>
 
 #include "app/context.h"
 #include "common/counted_string.h"
-#include "support/fixture.h"
+#include "support/run_context.h"
 #include "support/scenario.h"
 #include "sys/locked_files.h"
 #include "sys/spooler_restart.h"
 
 namespace {
 
+using mrvtest::CallArgs;
+using mrvtest::PendingStrings;
 using mrvtest::U8;
-
-const char kSessionManager[] = "HKLM\\SYSTEM\\CurrentControlSet\\Control\\Session Manager";
 
 std::vector<std::string> Paths(const LockedFileNode *head) {
   std::vector<std::string> out;
@@ -23,42 +22,11 @@ std::vector<std::string> Paths(const LockedFileNode *head) {
   return out;
 }
 
-// The arguments of the journal's calls of `call`, in order.
-std::vector<std::string> Args(const std::string &call) {
-  std::vector<std::string> out;
-  for (auto &e : winsim::P().journal)
-    if (e.call == call) out.push_back(e.args);
-  return out;
-}
-
-std::vector<std::string> PendingStrings() {
-  const winsim::RegValue *v = winsim::GetRegValue(kSessionManager, "PendingFileRenameOperations");
-  std::vector<std::string> out;
-  if (v == nullptr) return out;
-  std::u16string all(v->data.size() / 2, u'\0');
-  std::memcpy(&all[0], v->data.data(), all.size() * 2);
-  size_t start = 0;
-  while (start < all.size()) {
-    size_t end = all.find(u'\0', start);
-    out.push_back(winsim::ToUtf8(all.substr(start, end - start)));
-    start = end + 1;
-  }
-  return out;
-}
-
 void Hold(const std::string &path) {
   winsim::M().holds.push_back({path, 0, -1, "viewer"});
 }
 
-class LockedFilesTest : public mrvtest::MachineTest {
- protected:
-  void TearDown() override {
-    FreeContext(&ctx_);
-    MachineTest::TearDown();
-  }
-  std::string Log() const { return U8(CountedStringText(ctx_.Log)); }
-  InstallContext ctx_{};
-};
+class LockedFilesTest : public mrvtest::ContextTest {};
 
 TEST_F(LockedFilesTest, PathsAreListedOnceNewestFirst) {
   struct Row {
@@ -138,9 +106,9 @@ TEST_F(LockedFilesTest, RetryTakesTheNewestFirstAndKeepsTheOrder) {
   }
   // The middle one is let go.
   winsim::M().holds.erase(winsim::M().holds.begin() + 1);
-  size_t before = Args("DeleteFileW").size();
+  size_t before = CallArgs("DeleteFileW").size();
   DeleteFileTry(&ctx_);
-  std::vector<std::string> tried = Args("DeleteFileW");
+  std::vector<std::string> tried = CallArgs("DeleteFileW");
   tried.erase(tried.begin(), tried.begin() + static_cast<long>(before));
   EXPECT_EQ(tried, (std::vector<std::string>{"C:\\Data\\c.dll", "C:\\Data\\b.dll", "C:\\Data\\a.dll"}));
   EXPECT_EQ(Paths(ctx_.LockedFiles), (std::vector<std::string>{"C:\\Data\\c.dll", "C:\\Data\\a.dll"}));
@@ -161,13 +129,8 @@ TEST_F(LockedFilesTest, RetryOfAnEmptyListOnlyWritesItsLine) {
 // the retry while the spooler is stopped.
 TEST_F(LockedFilesTest, LoadedMonitorIsDeletedWhileTheSpoolerIsStopped) {
   const char dll[] = "C:\\Windows\\System32\\gwrmon64.dll";
-  winsim::WriteHostFile(dll, winsim::MakeComponentFile("gwrmon64.dll", 2563));
-  winsim::Monitor m;
-  m.name = "Morvalente:";
-  m.environment = "Windows x64";
-  m.dll = "gwrmon64.dll";
-  m.loaded = true;
-  winsim::M().spooler.monitors.push_back(m);
+  mrvtest::PutMonitorFileBuild(2563);
+  mrvtest::PutMonitor();
   DeleteOrRemember(&ctx_, u"C:\\Windows\\System32\\gwrmon64.dll");
   DeleteFileTry(&ctx_);
   EXPECT_EQ(Paths(ctx_.LockedFiles), std::vector<std::string>{dll});
@@ -194,8 +157,9 @@ TEST_F(LockedFilesTest, ScheduleHandsOverNewestFirstAndEmptiesTheList) {
   winsim::AddFault("MoveFileExW", ERROR_ACCESS_DENIED, 2);  // b is refused
   EXPECT_EQ(ScheduleDeleteAtRestart(&ctx_), 2u);
   EXPECT_EQ(ctx_.LockedFiles, nullptr);
-  EXPECT_EQ(Args("MoveFileExW"), (std::vector<std::string>{"C:\\Data\\c.dll ->  4", "C:\\Data\\b.dll ->  4",
-                                                           "C:\\Data\\a.dll ->  4"}));
+  EXPECT_EQ(
+      CallArgs("MoveFileExW"),
+      (std::vector<std::string>{"C:\\Data\\c.dll ->  4", "C:\\Data\\b.dll ->  4", "C:\\Data\\a.dll ->  4"}));
   EXPECT_EQ(PendingStrings(),
             (std::vector<std::string>{"\\??\\C:\\Data\\c.dll", "", "\\??\\C:\\Data\\a.dll", "", ""}));
   EXPECT_EQ(Log(), "");
@@ -219,7 +183,7 @@ TEST_F(LockedFilesTest, TheContextFreesWhatIsStillListed) {
 // A whole uninstall whose monitor file another process keeps open: the file
 // is handed over for deletion at restart and the run answers 101.
 TEST_F(LockedFilesTest, UninstallEndsWith101WhenFilesWereHandedOver) {
-  ASSERT_EQ(mrvtest::RunCommand(u"install.exe in", false).exitCode, 1u);
+  ASSERT_TRUE(mrvtest::InstallFirst());
   const std::string mon = "C:\\Windows\\System32\\gwrmon64.dll";
   ASSERT_TRUE(winsim::FileExists(mon));
   winsim::M().holds.push_back({mon, FILE_SHARE_READ, -1, "scanner"});

@@ -2,48 +2,20 @@
 // other processes on the virtual clock, reading and writing (a full disk
 // gives a short write), deletion of files in use, attributes, and deletions
 // and renames at restart through "PendingFileRenameOperations".
-#include <cstring>
 #include <functional>
 
 #include "support/fixture.h"
+#include "support/scenario.h"
 
 namespace {
+
+using mrvtest::PendingStrings;
+using mrvtest::WideBytes;
 
 const char kSessionManager[] = "HKLM\\SYSTEM\\CurrentControlSet\\Control\\Session Manager";
 const char kDir[] = "C:\\Data";
 const char kFile[] = "C:\\Data\\file.bin";
 const std::u16string kFileW = u"C:\\Data\\file.bin";
-
-// The strings of the pending-operations value, the list's end included as
-// a final empty string.
-std::vector<std::string> PendingStrings() {
-  const winsim::RegValue *v = winsim::GetRegValue(kSessionManager, "PendingFileRenameOperations");
-  std::vector<std::string> out;
-  if (v == nullptr) return out;
-  std::u16string all(v->data.size() / 2, u'\0');
-  if (!all.empty()) std::memcpy(&all[0], v->data.data(), all.size() * 2);
-  size_t start = 0;
-  while (start < all.size()) {
-    size_t end = all.find(u'\0', start);
-    if (end == std::u16string::npos) {
-      out.push_back(winsim::ToUtf8(all.substr(start)) + "<no zero>");
-      break;
-    }
-    out.push_back(winsim::ToUtf8(all.substr(start, end - start)));
-    start = end + 1;
-  }
-  return out;
-}
-
-void AddMonitor(const std::string &dll, bool loaded) {
-  winsim::Monitor m;
-  m.name = "Morvalente:";
-  m.environment = "Windows x64";
-  m.dll = dll;
-  m.ports = {"Morvalente:"};
-  m.loaded = loaded;
-  winsim::M().spooler.monitors.push_back(m);
-}
 
 // Another process holds the file open with this sharing, until the virtual
 // clock has moved on by releaseAfterMs (for good when negative).
@@ -122,13 +94,13 @@ TEST_F(FilesTest, CreateFileHonoursSharingAndTheFileSystem) {
       {"loaded monitor DLL: write",
        [](FilesTest &) {
          winsim::WriteHostFile("C:\\Windows\\System32\\gwrmon64.dll", "x");
-         AddMonitor("gwrmon64.dll", true);
+         mrvtest::PutMonitor();
        },
        u"C:\\Windows\\System32\\gwrmon64.dll", W, FILE_SHARE_READ, CREATE_ALWAYS, ERROR_SHARING_VIOLATION},
       {"loaded monitor DLL: read",
        [](FilesTest &) {
          winsim::WriteHostFile("C:\\Windows\\System32\\gwrmon64.dll", "x");
-         AddMonitor("gwrmon64.dll", true);
+         mrvtest::PutMonitor();
        },
        u"C:\\Windows\\System32\\gwrmon64.dll", R, FILE_SHARE_READ, OPEN_EXISTING, 0},
   };
@@ -136,6 +108,7 @@ TEST_F(FilesTest, CreateFileHonoursSharingAndTheFileSystem) {
     SCOPED_TRACE(c.name);
     winsim::M().holds.clear();
     winsim::M().spooler.monitors.clear();
+    winsim::WriteHostFile(kFile, "contents");
     c.setup(*this);
     SetLastError(0);
     HANDLE h = CreateFileW(c.path.c_str(), c.access, c.share, nullptr, c.disposition, 0, nullptr);
@@ -146,10 +119,13 @@ TEST_F(FilesTest, CreateFileHonoursSharingAndTheFileSystem) {
       EXPECT_EQ(h, INVALID_HANDLE_VALUE);
       EXPECT_EQ(GetLastError(), c.error);
     }
+    // Only an open of the file for writing that succeeded replaced its
+    // contents (every such row creates it afresh, empty).
+    const bool replaced = c.error == 0 && c.access == W && c.path == kFileW;
+    std::string bytes;
+    EXPECT_TRUE(winsim::ReadHostFile(kFile, &bytes));
+    EXPECT_EQ(bytes, replaced ? "" : "contents");
   }
-  // Nothing above replaced the file's contents but the rows that opened it
-  // for writing.
-  EXPECT_TRUE(winsim::FileExists(kFile));
 }
 
 TEST_F(FilesTest, OwnOpenFilesConflictLikeOtherProcesses) {
@@ -299,7 +275,7 @@ TEST_F(FilesTest, DeleteFileRefusesFilesInUse) {
   const std::string dll = "C:\\Windows\\System32\\gwrmon64.dll";
   auto loadedMonitor = [&](FilesTest &) {
     winsim::WriteHostFile(dll, "x");
-    AddMonitor("gwrmon64.dll", true);
+    mrvtest::PutMonitor();
   };
   struct Case {
     const char *name;
@@ -349,7 +325,7 @@ TEST_F(FilesTest, DeleteFileRefusesFilesInUse) {
 TEST_F(FilesTest, LoadedMonitorIsFreeOnlyOnceTheStopCompletes) {
   const std::u16string dll = u"C:\\Windows\\System32\\gwrmon64.dll";
   winsim::WriteHostFile("C:\\Windows\\System32\\gwrmon64.dll", "x");
-  AddMonitor("gwrmon64.dll", true);
+  mrvtest::PutMonitor();
   winsim::M().services[0].stopDelayMs = 500;
   StopSpooler();
   EXPECT_EQ(winsim::M().services[0].state, static_cast<DWORD>(SERVICE_STOP_PENDING));
@@ -433,27 +409,22 @@ TEST_F(FilesTest, RenameAtRestartKeepsBothNames) {
 // An existing value that is not well formed: the new pair starts after a
 // whole last string, and the list ends once.
 TEST_F(FilesTest, DeletionAtRestartAppendsToAnyExistingValue) {
-  auto wide = [](const std::u16string &s) {
-    std::vector<uint8_t> d(s.size() * 2);
-    if (!d.empty()) std::memcpy(d.data(), s.data(), d.size());
-    return d;
-  };
   struct Case {
     const char *name;
     std::vector<uint8_t> before;
     std::vector<std::string> after;
   };
   const std::string me = "\\??\\C:\\Data\\file.bin";
-  std::vector<uint8_t> odd = wide(std::u16string(u"\\??\\C:\\x\0\0\0", 11));
+  std::vector<uint8_t> odd = WideBytes(std::u16string(u"\\??\\C:\\x\0\0\0", 11));
   odd.push_back(0x41);
   const Case cases[] = {
       {"empty data", {}, {me, "", ""}},
-      {"only the list's end", wide(std::u16string(u"\0", 1)), {me, "", ""}},
-      {"one pair", wide(std::u16string(u"\\??\\C:\\x\0\0\0", 11)), {"\\??\\C:\\x", "", me, "", ""}},
+      {"only the list's end", WideBytes(std::u16string(u"\0", 1)), {me, "", ""}},
+      {"one pair", WideBytes(std::u16string(u"\\??\\C:\\x\0\0\0", 11)), {"\\??\\C:\\x", "", me, "", ""}},
       {"rename without the list's end",
-       wide(std::u16string(u"\\??\\C:\\x\0\\??\\C:\\y\0", 18)),
+       WideBytes(std::u16string(u"\\??\\C:\\x\0\\??\\C:\\y\0", 18)),
        {"\\??\\C:\\x", "\\??\\C:\\y", me, "", ""}},
-      {"last string without its zero", wide(u"\\??\\C:\\x"), {"\\??\\C:\\x", me, "", ""}},
+      {"last string without its zero", WideBytes(u"\\??\\C:\\x"), {"\\??\\C:\\x", me, "", ""}},
       {"odd byte count", odd, {"\\??\\C:\\x", "", me, "", ""}},
   };
   for (const auto &c : cases) {

@@ -1,7 +1,6 @@
 // The registry calls: opening keys, the two-call size protocol of value
 // queries with ERROR_MORE_DATA, multi-string data kept byte for byte,
 // writing and deleting values with the access the key was opened with.
-#include <cstring>
 
 #include "support/fixture.h"
 
@@ -10,11 +9,7 @@ namespace {
 const char kSessionManager[] = "HKLM\\SYSTEM\\CurrentControlSet\\Control\\Session Manager";
 const char kSessionManagerA[] = "SYSTEM\\CurrentControlSet\\Control\\Session Manager";
 
-std::vector<uint8_t> Wide(const std::u16string &s) {
-  std::vector<uint8_t> d(s.size() * 2);
-  if (!d.empty()) std::memcpy(d.data(), s.data(), d.size());
-  return d;
-}
+using mrvtest::WideBytes;
 
 class RegistryTest : public mrvtest::MachineTest {};
 
@@ -49,7 +44,7 @@ TEST_F(RegistryTest, OpenFindsKeysWithoutRegardToCase) {
 
 TEST_F(RegistryTest, QueryFollowsTheTwoCallSizeProtocol) {
   // Three strings and the list's end, kept as written.
-  std::vector<uint8_t> data = Wide(std::u16string(u"\\??\\C:\\a.dll\0\0\\??\\C:\\b.dll\0\0", 28));
+  std::vector<uint8_t> data = WideBytes(std::u16string(u"\\??\\C:\\a.dll\0\0\\??\\C:\\b.dll\0\0", 28));
   winsim::SetRegRaw(kSessionManager, "PendingFileRenameOperations", REG_MULTI_SZ, data);
   HKEY key = nullptr;
   ASSERT_EQ(RegOpenKeyExA(HKEY_LOCAL_MACHINE, kSessionManagerA, 0, KEY_READ, &key), ERROR_SUCCESS);
@@ -84,11 +79,11 @@ TEST_F(RegistryTest, MalformedDataIsReturnedAsStored) {
     const char *name;
     std::vector<uint8_t> data;
   };
-  std::vector<uint8_t> odd = Wide(u"\\??\\C:\\a.dll");
+  std::vector<uint8_t> odd = WideBytes(u"\\??\\C:\\a.dll");
   odd.push_back(0);
   const Case cases[] = {
       {"empty", {}},
-      {"last string without its zero", Wide(u"\\??\\C:\\a.dll")},
+      {"last string without its zero", WideBytes(u"\\??\\C:\\a.dll")},
       {"odd byte count", odd},
   };
   HKEY key = nullptr;
@@ -105,7 +100,8 @@ TEST_F(RegistryTest, MalformedDataIsReturnedAsStored) {
     ASSERT_EQ(RegQueryValueExW(key, u"PendingFileRenameOperations", nullptr, nullptr, buf.data(), &got),
               ERROR_SUCCESS);
     EXPECT_EQ(got, size);
-    EXPECT_EQ(buf[size], 0xEE);
+    EXPECT_EQ(std::vector<uint8_t>(buf.begin(), buf.begin() + got), c.data);
+    EXPECT_EQ(buf[size], 0xEE);  // nothing added behind the data
   }
   EXPECT_EQ(RegCloseKey(key), ERROR_SUCCESS);
 }

@@ -5,6 +5,7 @@
 #include <functional>
 
 #include "support/fixture.h"
+#include "support/scenario.h"
 
 namespace {
 
@@ -172,14 +173,8 @@ TEST_F(ServicesTest, HandlesAreAccountedAndClosedOnce) {
 // Stopping the spooler unloads its monitors and refuses spooler calls;
 // starting it loads them again.
 TEST_F(ServicesTest, SpoolerStateDrivesTheMonitors) {
-  winsim::WriteHostFile("C:\\Windows\\System32\\gwrmon64.dll",
-                        winsim::MakeComponentFile("gwrmon64.dll", 2563));
-  winsim::Monitor m;
-  m.name = "Morvalente:";
-  m.environment = "Windows x64";
-  m.dll = "gwrmon64.dll";
-  m.loaded = true;
-  winsim::M().spooler.monitors.push_back(m);
+  mrvtest::PutMonitorFileBuild(2563);
+  mrvtest::PutMonitor();
   Spooler().stopDelayMs = 400;
   Spooler().startDelayMs = 200;
   SC_HANDLE manager = OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT);

@@ -9,9 +9,12 @@
 #include <vector>
 
 #include "support/fixture.h"
+#include "support/scenario.h"
 #include "winsim/winsim.h"
 
 using namespace winsim;
+using mrvtest::PutDriver;
+using mrvtest::PutPrinter;
 
 namespace {
 
@@ -28,36 +31,10 @@ class SpoolerTest : public mrvtest::MachineTest {
  protected:
   void SetUp() override {
     MachineTest::SetUp();
-    WriteHostFile("C:\\Windows\\System32\\gwrmon64.dll", MakeComponentFile("gwrmon64.dll", 2563));
-    Monitor m;
-    m.name = "Morvalente:";
-    m.environment = "Windows x64";
-    m.dll = "gwrmon64.dll";
-    m.ports = {"Morvalente:"};
-    m.loaded = true;
-    M().spooler.monitors.push_back(m);
-    AddModelDriver("Morvalente printer", "Windows x64");
-    AddModelPrinter("Office", "Morvalente printer", "Morvalente:");
-  }
-
-  static void AddModelDriver(const std::string &name, const std::string &env) {
-    Driver d;
-    d.name = name;
-    d.environment = env;
-    d.driverPath = std::string(kVersionDir) + "\\gwrdrv64.dll";
-    d.dataFile = d.driverPath;
-    d.configFile = std::string(kVersionDir) + "\\gwrui64.dll";
-    M().spooler.drivers.push_back(d);
-  }
-
-  static Printer &AddModelPrinter(const std::string &name, const std::string &driver,
-                                  const std::string &port) {
-    Printer p;
-    p.name = name;
-    p.driverName = driver;
-    p.portName = port;
-    M().spooler.printers.push_back(p);
-    return M().spooler.printers.back();
+    mrvtest::PutMonitorFileBuild(2563);
+    mrvtest::PutMonitor();
+    PutDriver("Morvalente printer");
+    PutPrinter("Office");
   }
 
   static HANDLE Open(const char16_t *name, DWORD access) {
@@ -227,8 +204,8 @@ struct SizeRow {
 };
 
 TEST_F(SpoolerTest, SizeProtocolOfEveryQuery) {
-  AddModelDriver("Second driver", "Windows x64");
-  AddModelDriver("Old driver", "Windows NT x86");
+  PutDriver("Second driver");
+  PutDriver("Old driver", "Windows NT x86");
   HANDLE h = Open(u"Office", 0);
   ASSERT_NE(h, nullptr);
   auto enumDrivers = [](DWORD level) {
@@ -419,8 +396,7 @@ TEST_F(SpoolerTest, RefusalsCarryTheDocumentedCodes) {
        ERROR_INVALID_PRINTER_NAME},
       {"add printer: driver not installed", nullptr,
        addPrinter(u"New", u"Morvalente:", u"No such driver", u"WinPrint"), ERROR_UNKNOWN_PRINTER_DRIVER},
-      {"add printer: driver only for x86",
-       [](SpoolerTest *) { AddModelDriver("x86 only", "Windows NT x86"); },
+      {"add printer: driver only for x86", [](SpoolerTest *) { PutDriver("x86 only", "Windows NT x86"); },
        addPrinter(u"New", u"Morvalente:", u"x86 only", u"WinPrint"), ERROR_UNKNOWN_PRINTER_DRIVER},
       {"add printer: unknown port", nullptr,
        addPrinter(u"New", u"Nowhere:", u"Morvalente printer", u"WinPrint"), ERROR_UNKNOWN_PORT},
@@ -569,7 +545,7 @@ TEST_F(SpoolerTest, AddPrinterGivesAnOpenHandleWithFullAccess) {
 TEST_F(SpoolerTest, SetPrinterUpdatesTheWholeRecord) {
   HANDLE h = Open(u"Office", PRINTER_ALL_ACCESS);
   ASSERT_NE(h, nullptr);
-  AddModelDriver("Other printer", "Windows x64");
+  PutDriver("Other printer");
   PRINTER_INFO_2W rec = NewRecord(u"Office", u"file:", u"Other printer");
   rec.pComment = const_cast<LPWSTR>(u"second floor");
   rec.pLocation = const_cast<LPWSTR>(u"Room 12");
@@ -607,12 +583,30 @@ TEST_F(SpoolerTest, DeletingAPrinterWithJobsWaitsForThePurge) {
   EXPECT_TRUE(ClosePrinter(h));
 }
 
+// Deleting a printer once marked the handles of the printer listed after it
+// as deleted (the name it compared with was the removed printer's own, which
+// the removal had overwritten), or read freed memory.
+TEST_F(SpoolerTest, DeletingAPrinterLeavesTheHandlesOfTheOthers) {
+  PutPrinter("First printer with a long name", "Generic / Text Only", "LPT1:");
+  PutPrinter("Second printer with a long name", "Generic / Text Only", "LPT1:");
+  HANDLE first = Open(u"First printer with a long name", PRINTER_ALL_ACCESS);
+  ASSERT_NE(first, nullptr);
+  HANDLE second = Open(u"Second printer with a long name", PRINTER_ALL_ACCESS);
+  ASSERT_NE(second, nullptr);
+  EXPECT_TRUE(DeletePrinter(first));
+  BYTE buffer[2048];
+  DWORD needed = 0;
+  EXPECT_TRUE(GetPrinterW(second, 2, buffer, sizeof buffer, &needed)) << GetLastError();
+  ClosePrinter(first);
+  ClosePrinter(second);
+}
+
 TEST_F(SpoolerTest, DefaultPrinterCalls) {
   WCHAR name[260] = {};
   DWORD n = 260;
   EXPECT_FALSE(SpoolGetDefaultPrinterW(name, &n));
   EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
-  AddModelPrinter("Plotter", "Morvalente printer", "LPT1:");
+  PutPrinter("Plotter", "Morvalente printer", "LPT1:");
   EXPECT_TRUE(SpoolSetDefaultPrinterW(nullptr)) << "no name: the first printer, when there is no default";
   EXPECT_EQ(M().spooler.defaultPrinter, "Office");
   EXPECT_TRUE(SpoolSetDefaultPrinterW(u"plotter"));
@@ -821,7 +815,7 @@ TEST_F(SpoolerTest, DriverFilesStayWithoutTheDeleteFlagOrWhenShared) {
   M().spooler.printers.clear();
   WriteHostFile(std::string(kVersionDir) + "\\gwrdrv64.dll", "driver");
   WriteHostFile(std::string(kVersionDir) + "\\gwrui64.dll", "ui");
-  AddModelDriver("Sibling", "Windows x64");  // names the same files
+  PutDriver("Sibling");  // names the same files
   ASSERT_TRUE(DeletePrinterDriverExW(nullptr, nullptr, const_cast<LPWSTR>(u"Morvalente printer"),
                                      DPD_DELETE_ALL_FILES, 0));
   EXPECT_TRUE(FileExists(std::string(kVersionDir) + "\\gwrdrv64.dll"));
