@@ -19,15 +19,6 @@ std::string Numbered(const char *prefix, int n) {
   return text;
 }
 
-winsim::PrinterDataValue SzValue(const std::string &name, const std::string &text) {
-  winsim::PrinterDataValue v;
-  v.name = name;
-  v.type = REG_SZ;
-  v.data.assign(text.begin(), text.end());
-  v.data.push_back(0);
-  return v;
-}
-
 }  // namespace
 
 bool InstallProduct(const std::string &dir) {
@@ -40,13 +31,7 @@ bool PrepareInstalledMachine(const std::string &dir) {
   auto &printers = winsim::M().spooler.printers;
   for (size_t i = 0; i < printers.size(); ++i)
     if (printers[i].name == "Morvalente") printers.erase(printers.begin() + static_cast<long>(i--));
-  winsim::Driver other;
-  other.name = kOtherDriver;
-  other.environment = "Windows x64";
-  other.driverPath = "C:\\Windows\\System32\\spool\\drivers\\x64\\3\\gentext.dll";
-  other.dataFile = other.driverPath;
-  other.configFile = other.driverPath;
-  winsim::M().spooler.drivers.push_back(other);
+  mrvtest::PutOtherDriver(kOtherDriver, "gentext.dll");
   return true;
 }
 
@@ -54,25 +39,19 @@ void AddPrinters(int printers) {
   auto &list = winsim::M().spooler.printers;
   list.reserve(list.size() + static_cast<size_t>(printers));
   for (int i = 0; i < printers; ++i) {
-    winsim::Printer p;
-    if (i % 10 == 0) {
-      std::string settings = Numbered("mrv", i);
-      p.name = Numbered("Morvalente ", i);
-      p.driverName = kProductDriver;
-      p.portName = "Morvalente:";
-      p.comment = "Printer of floor " + std::to_string(i % 7);
-      p.location = "Building " + std::to_string(i % 3);
-      p.data[""]["subkey"] = SzValue("SubKey", settings);
-      p.data["dsuser"]["subkey"] = SzValue("SubKey", settings);
-      std::vector<uint8_t> one = {1, 0, 0, 0};
-      winsim::SetRegRaw(kSettingsKey + settings, "deleted", REG_DWORD, one);
-      if (winsim::M().spooler.defaultPrinter.empty()) winsim::M().spooler.defaultPrinter = p.name;
-    } else {
-      p.name = Numbered("Office printer ", i);
-      p.driverName = kOtherDriver;
-      p.portName = "LPT1:";
+    if (i % 10 != 0) {
+      mrvtest::PutPrinter(Numbered("Office printer ", i), kOtherDriver, "LPT1:");
+      continue;
     }
-    list.push_back(std::move(p));
+    std::string settings = Numbered("mrv", i);
+    winsim::Printer &p = mrvtest::PutPrinter(Numbered("Morvalente ", i), kProductDriver, "Morvalente:");
+    p.comment = "Printer of floor " + std::to_string(i % 7);
+    p.location = "Building " + std::to_string(i % 3);
+    mrvtest::PutPrinterString(p, "", "SubKey", settings);
+    mrvtest::PutPrinterString(p, "DsUser", "SubKey", settings);
+    std::vector<uint8_t> one = {1, 0, 0, 0};
+    winsim::SetRegRaw(kSettingsKey + settings, "deleted", REG_DWORD, one);
+    if (winsim::M().spooler.defaultPrinter.empty()) winsim::M().spooler.defaultPrinter = p.name;
   }
 }
 
